@@ -1,0 +1,52 @@
+/* libkestrum PGM (greyscale) images: reading P2 and P5 rasters, and PBM
+   promoted to grey (white maxval, black 0, maxval 255), as rows of sample;
+   writing them raw or plain; checking their size. */
+#ifndef KESTRUM_PGM_H
+#define KESTRUM_PGM_H
+
+#include <stdio.h>
+#include <kestrum/common.h>
+#include <kestrum/format.h>
+#include <kestrum/pbm.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* --- Reading ------------------------------------------------------- */
+
+/* Width, height and maxval of a PGM header whose magic number is read. */
+KESTRUM_API void pgm_readpgminitrest(FILE *file, int *colsP, int *rowsP, sample *maxvalP);
+/* A whole PGM or PBM header; *formatP is stored before it is tested. */
+KESTRUM_API void pgm_readpgminit(FILE *file, int *colsP, int *rowsP, sample *maxvalP,
+                                 format_code *formatP);
+/* One raw sample: one byte when maxval <= 255, else two, big-endian. */
+KESTRUM_API sample pgm_getrawsample(FILE *file, sample maxval);
+/* One row of cols samples. */
+KESTRUM_API void pgm_readpgmrow(FILE *file, sample *grayrow, int cols, sample maxval,
+                                format_code format);
+/* The whole image; release it with pm_freearray(image, *rowsP). */
+KESTRUM_API sample **pgm_readpgm(FILE *file, int *colsP, int *rowsP, sample *maxvalP);
+
+/* --- Writing (plain when forceplain or pm_plain_output is nonzero) ---- */
+
+KESTRUM_API void pgm_writepgminit(FILE *file, int cols, int rows, sample maxval, int forceplain);
+KESTRUM_API void pgm_writepgmrow(FILE *file, const sample *grayrow, int cols, sample maxval,
+                                 int forceplain);
+KESTRUM_API void pgm_writepgm(FILE *file, sample *const *grays, int cols, int rows,
+                              sample maxval, int forceplain);
+/* One raw sample: its low 8 bits when maxval <= 255, else 16 bits big-endian. */
+KESTRUM_API void pgm_writerawsample(FILE *file, sample value, sample maxval);
+
+/* --- Checks and streams --------------------------------------------- */
+
+/* Tests a P5 (or P4) raster against the file's length (see pm_check). */
+KESTRUM_API void pgm_check(FILE *file, check_type checkType, format_code format, int cols,
+                           int rows, sample maxval, check_result *retvalP);
+KESTRUM_API void pgm_nextimage(FILE *file, int *eofP);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
