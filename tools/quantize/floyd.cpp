@@ -1,0 +1,98 @@
+// Floyd-Steinberg error diffusion: integer fixed point, no column treated
+// specially (the guard slots take what falls off either end of a row).
+#include "floyd.h"
+
+#include <kestrum/common.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <utility>
+
+namespace quantize {
+
+namespace {
+
+std::int32_t *allocErrorRow(int slots) {
+    return static_cast<std::int32_t *>(pm_allocrow(slots, static_cast<int>(sizeof(std::int32_t))));
+}
+
+sample adjustSample(sample s, std::int32_t err, sample maxval) {
+    const std::int64_t v = static_cast<std::int64_t>(s) + err / kFserrScale;
+    return static_cast<sample>(std::clamp<std::int64_t>(v, 0, maxval));
+}
+
+// The four Floyd-Steinberg shares of one channel's error.
+void spread(std::int32_t *thisErr, std::int32_t *nextErr, int col, int leftToRight, sample adjusted,
+            sample chosen) {
+    const std::int32_t err =
+        (static_cast<std::int32_t>(adjusted) - static_cast<std::int32_t>(chosen)) * kFserrScale;
+    if (err == 0)
+        return;
+    const int ahead = leftToRight ? col + 2 : col;
+    const int behind = leftToRight ? col : col + 2;
+    thisErr[ahead] += err * 7 / 16;
+    nextErr[behind] += err * 3 / 16;
+    nextErr[col + 1] += err * 5 / 16;
+    nextErr[ahead] += err / 16;
+}
+
+}  // namespace
+
+void initFserr(fserr_state *fs, int cols) {
+    if (cols < 0 || cols > INT_MAX - 2)
+        pm_error("out of memory allocating a row");
+    const int slots = cols + 2;
+    fs->this_red_err = allocErrorRow(slots);
+    fs->next_red_err = allocErrorRow(slots);
+    fs->this_green_err = allocErrorRow(slots);
+    fs->next_green_err = allocErrorRow(slots);
+    fs->this_blue_err = allocErrorRow(slots);
+    fs->next_blue_err = allocErrorRow(slots);
+
+    srand(static_cast<unsigned int>(time(nullptr) ^ getpid()));
+    for (int k = 0; k < slots; ++k) {
+        fs->this_red_err[k] = rand() % 2048 - 1024;
+        fs->this_green_err[k] = rand() % 2048 - 1024;
+        fs->this_blue_err[k] = rand() % 2048 - 1024;
+    }
+    fs->left_to_right = 1;
+}
+
+void floydInitRow(fserr_state *fs, int cols) {
+    const int slots = cols + 2;
+    std::fill(fs->next_red_err, fs->next_red_err + slots, 0);
+    std::fill(fs->next_green_err, fs->next_green_err + slots, 0);
+    std::fill(fs->next_blue_err, fs->next_blue_err + slots, 0);
+}
+
+void floydAdjustColor(pixel *pP, sample maxval, const fserr_state *fs, int col) {
+    pP->r = adjustSample(pP->r, fs->this_red_err[col + 1], maxval);
+    pP->g = adjustSample(pP->g, fs->this_green_err[col + 1], maxval);
+    pP->b = adjustSample(pP->b, fs->this_blue_err[col + 1], maxval);
+}
+
+void floydPropagateErr(fserr_state *fs, int col, sample r, sample g, sample b, sample nr,
+                       sample ng, sample nb) {
+    spread(fs->this_red_err, fs->next_red_err, col, fs->left_to_right, r, nr);
+    spread(fs->this_green_err, fs->next_green_err, col, fs->left_to_right, g, ng);
+    spread(fs->this_blue_err, fs->next_blue_err, col, fs->left_to_right, b, nb);
+}
+
+void floydSwitchDir(fserr_state *fs) {
+    std::swap(fs->this_red_err, fs->next_red_err);
+    std::swap(fs->this_green_err, fs->next_green_err);
+    std::swap(fs->this_blue_err, fs->next_blue_err);
+    fs->left_to_right = fs->left_to_right ? 0 : 1;
+}
+
+void freeFserr(fserr_state *fs) {
+    for (std::int32_t *row : {fs->this_red_err, fs->next_red_err, fs->this_green_err,
+                              fs->next_green_err, fs->this_blue_err, fs->next_blue_err})
+        pm_freerow(row);
+}
+
+}  // namespace quantize

@@ -1,0 +1,52 @@
+// Floyd-Steinberg error diffusion in serpentine order: the error rows and
+// the operations that row conversion calls around every pixel and row.
+#ifndef QUANTIZE_FLOYD_H
+#define QUANTIZE_FLOYD_H
+
+#include <cstdint>
+
+#include <kestrum/types.h>
+
+namespace quantize {
+
+// Errors are fixed point, 1024 to one sample step. Each array has cols + 2
+// slots: slot x + 1 belongs to column x, and slots 0 and cols + 1 are guards
+// that catch the shares pushed past either end of a row (never read back).
+struct fserr_state {
+    std::int32_t *this_red_err;
+    std::int32_t *next_red_err;
+    std::int32_t *this_green_err;
+    std::int32_t *next_green_err;
+    std::int32_t *this_blue_err;
+    std::int32_t *next_blue_err;
+    int left_to_right;  // 1: the row goes from column 0 up; 0: downwards
+};
+
+constexpr std::int32_t kFserrScale = 1024;
+
+// Allocates the six arrays and gives the current ones random starting errors
+// in -1024..1023 from the platform's rand, seeded with time ^ pid.
+void initFserr(fserr_state *fs, int cols);
+
+// Clears the error arrays of the following row.
+void floydInitRow(fserr_state *fs, int cols);
+
+// Adds the error gathered for column col to the pixel, clamped to 0..maxval.
+void floydAdjustColor(pixel *pP, sample maxval, const fserr_state *fs, int col);
+
+// Spreads the difference between the adjusted pixel (r, g, b) and the chosen
+// colour (nr, ng, nb) over the unconverted neighbours: 7/16 ahead in this
+// row, 3/16 behind, 5/16 straight and 1/16 ahead in the next.
+void floydPropagateErr(fserr_state *fs, int col, sample r, sample g, sample b, sample nr,
+                       sample ng, sample nb);
+
+// Ends a row: the next row's errors become the current ones and the
+// direction turns.
+void floydSwitchDir(fserr_state *fs);
+
+// Releases the six arrays.
+void freeFserr(fserr_state *fs);
+
+}  // namespace quantize
+
+#endif

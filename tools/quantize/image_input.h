@@ -1,0 +1,21 @@
+// Reading the input and map images whole, refusing what the quantizer
+// cannot process faithfully.
+#ifndef QUANTIZE_IMAGE_INPUT_H
+#define QUANTIZE_IMAGE_INPUT_H
+
+#include <kestrum/types.h>
+
+namespace quantize {
+
+// The most pixels an image may have: pixel counts are signed 32-bit.
+constexpr long long kMaxPixels = 2147483647;
+
+// Opens fileSpec ("-" is standard input), reads the whole image promoted to
+// colour and closes the file. Fatal, naming the file, when the image has
+// more than kMaxPixels pixels (refused from its header, before its raster is
+// read) or holds a sample above its maxval. Release with pm_freearray.
+pixel **readImage(const char *fileSpec, int *colsP, int *rowsP, sample *maxvalP);
+
+}  // namespace quantize
+
+#endif
