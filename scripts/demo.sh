@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target quantize
-build/default/tools/quantize/quantize -version
+build/default/tools/quantize/quantize 16 examples/coffee.ppm > build/coffee-16.ppm && echo "quantized examples/coffee.ppm to 16 colours: $(pwd)/build/coffee-16.ppm"

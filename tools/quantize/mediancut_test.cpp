@@ -87,6 +87,7 @@ struct ComponentCase {
     pixel a, b, c;
     sample maxval;
     std::vector<pixel> expected;
+    friend void PrintTo(const ComponentCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class SortComponent : public ::testing::TestWithParam<ComponentCase> {};
@@ -118,6 +119,21 @@ INSTANTIATE_TEST_SUITE_P(
         std::replace(name.begin(), name.end(), ' ', '_');
         return name;
     });
+
+TEST(MedianCut, ColoursEqualInTheSortComponentKeepTheirOrder) {
+    // 40 colours of red 0 in a scrambled green order, then a heavy red one:
+    // the cut falls after the 25th entry of the red-0 run, so which greens
+    // end up in the lower box depends on the sort keeping their order.
+    std::vector<color_count> hist;
+    for (int i = 0; i < 40; ++i)
+        hist.push_back(color_count{pixel{0, sample((i * 7) % 40 * 2), 0}, 1});
+    hist.push_back(color_count{pixel{255, 0, 0}, 10});
+    sample lowerGreen = 0, upperGreen = 0;
+    for (int i = 0; i < 40; ++i)
+        (i < 25 ? lowerGreen : upperGreen) += hist[i].color.g;
+    EXPECT_THAT(cut(hist, 255, 2),
+                ElementsAre(pixel{0, lowerGreen / 25, 0}, pixel{2550 / 25, upperGreen / 25, 0}));
+}
 
 TEST(MedianCut, EmptyHistogramGivesBlackWithoutDividingByZero) {
     EXPECT_THAT(cut({}, 255, 3), ElementsAre(kBlack, kBlack, kBlack));
