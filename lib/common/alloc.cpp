@@ -42,8 +42,11 @@ void *pm_allocrow(int cols, int size) {
 void pm_freerow(void *row) { free(row); }
 
 void **pm_allocarray(int cols, int rows, int size) {
-    void *indexBlock;
-    mallocProduct(&indexBlock, static_cast<unsigned int>(rows) + 1, sizeof(void *));
+    // A negative row count read as unsigned is far too many rows; the index
+    // must never be cut down to a block that entry [rows] lies outside of.
+    void *indexBlock = nullptr;
+    if (rows >= 0)
+        mallocProduct(&indexBlock, static_cast<unsigned int>(rows) + 1, sizeof(void *));
     if (indexBlock == nullptr)
         pm_error("out of memory allocating row index (%u rows) for an array", static_cast<unsigned int>(rows));
     void **rowIndex = static_cast<void **>(indexBlock);

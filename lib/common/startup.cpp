@@ -3,7 +3,6 @@
 // output is left to image data.
 #include <kestrum/common.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -46,6 +45,9 @@ void removeArgument(int *argcP, char *argv[], int i) {
     --*argcP;
 }
 
+// Only A to Z fold, whatever locale the program has set: keywords are ASCII.
+int foldCase(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
 const char *afterLastSlash(const char *path) {
     const char *slash = strrchr(path, '/');
     return slash ? slash + 1 : path;
@@ -59,7 +61,9 @@ void pm_init(const char *progname, unsigned int /*flags*/) {
 }
 
 void pm_proginit(int *argcP, char *argv[]) {
-    pm_init(afterLastSlash(argv[0]), 0);
+    // A program may be started with an empty argument vector; it then keeps
+    // the name it had rather than reading through a null pointer.
+    pm_init(*argcP > 0 && argv[0] != nullptr ? afterLastSlash(argv[0]) : pm_progname, 0);
     pm_plain_output = 0;
 
     int showMessages = 1;
@@ -140,9 +144,7 @@ int pm_keymatch(const char *str, const char *keyword, int minchars) {
     for (; *str != '\0'; ++str, ++keyword) {
         if (*keyword == '\0')
             return 0;
-        const int a = isupper(static_cast<unsigned char>(*str)) ? tolower(static_cast<unsigned char>(*str)) : *str;
-        const int b = isupper(static_cast<unsigned char>(*keyword)) ? tolower(static_cast<unsigned char>(*keyword)) : *keyword;
-        if (a != b)
+        if (foldCase(*str) != foldCase(*keyword))
             return 0;
     }
     return 1;
