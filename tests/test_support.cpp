@@ -25,9 +25,14 @@ FILE *memoryStream(const std::string &bytes) {
 }
 
 namespace {
+// Files are removed by the process that made them: a death-test child that
+// exits must not take its parent's files away.
 struct TempFiles {
+    pid_t owner = getpid();
     std::vector<std::string> paths;
     ~TempFiles() {
+        if (getpid() != owner)
+            return;
         for (const auto &p : paths)
             unlink(p.c_str());
     }
