@@ -4,6 +4,8 @@
 #include "formats_internal.h"
 
 #include <kestrum/pbm.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -18,6 +20,28 @@ std::size_t imageInitialBlock = std::size_t{64} << 20;
 std::size_t imageBlockLimit = std::numeric_limits<std::size_t>::max();
 
 namespace {
+
+// Asks for huge pages under a large image block: faulting in hundreds of
+// megabytes a 4 KiB page at a time costs more than decoding the raster. Only
+// advice; where the system has no such pages nothing changes.
+void adviseHugePages(void *block, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::size_t hugePage = std::size_t{2} << 20;
+    if (bytes < 2 * hugePage)
+        return;
+    // The whole pages the block touches: a large block is a mapping of its
+    // own, and advising all of it keeps it one mapping that realloc can
+    // still move without copying.
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = start / page * page;
+    const std::uintptr_t last = (start + bytes + page - 1) / page * page;
+    madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
 
 unsigned char *growBuffer(std::vector<unsigned char> &buffer, std::size_t bytes) {
     if (buffer.size() < bytes)
@@ -225,6 +249,7 @@ void *ImageBuilder::span(int row, int col, std::size_t count) {
             } else {
                 block_ = static_cast<unsigned char *>(grown);
                 capacity_ = wanted;
+                adviseHugePages(block_, capacity_);
             }
         }
         if (!rowByRow_)
