@@ -16,6 +16,7 @@
 #define KESTRUM_COLORMAP_H
 
 #include <stdio.h>
+#include <kestrum/format.h>
 #include <kestrum/types.h>
 
 #ifdef __cplusplus
@@ -76,7 +77,7 @@ KESTRUM_API color_histogram ppm_computecolorhist(pixel **pixels, int cols, int r
    and format are those the header reader gave. After a null result the file
    is left in the middle of the raster. */
 KESTRUM_API color_histogram ppm_computecolorhist2(FILE *ifP, int cols, int rows,
-                                                  sample maxval, int format,
+                                                  sample maxval, format_code format,
                                                   int maxcolors, int *colorsP);
 
 /* The distinct colours of an image in a new table whose values are pixel
@@ -85,7 +86,7 @@ KESTRUM_API color_histogram ppm_computecolorhist2(FILE *ifP, int cols, int rows,
 KESTRUM_API color_hash ppm_computecolorhash(pixel **pixels, int cols, int rows,
                                             int maxcolors, int *colorsP);
 KESTRUM_API color_hash ppm_computecolorhash2(FILE *ifP, int cols, int rows,
-                                             sample maxval, int format,
+                                             sample maxval, format_code format,
                                              int maxcolors, int *colorsP);
 
 /* Every entry of the table, bucket by bucket, each chain from its head, in
