@@ -1,92 +1,69 @@
 #include <kestrum/ppm.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "test_helpers.h"
 
 namespace {
 
-// A regular file holding the header and `rasterBytes` bytes after it, read
-// up to the raster.
-struct HeaderRead {
-    explicit HeaderRead(const std::string &header, std::size_t rasterBytes)
-        : file(fopen(testsupport::temporaryFile(header + std::string(rasterBytes, 'x')).c_str(), "rb")) {
-        ppm_readppminit(file, &cols, &rows, &maxval, &format);
-    }
-    ~HeaderRead() { fclose(file); }
-    check_result check() {
-        check_result result = -1;
-        ppm_check(file, check_basic, format, cols, rows, maxval, &result);
-        return result;
-    }
-    FILE *file;
+// Reads the header of a regular file holding it and `rasterBytes` more
+// bytes, and checks the raster with ppm_check.
+check_result checkFile(const std::string &header, off_t rasterBytes, bool nullResult = false) {
+    const std::string path = testsupport::temporaryFile(header);
+    EXPECT_EQ(truncate(path.c_str(), static_cast<off_t>(header.size()) + rasterBytes), 0);  // sparse
+    FILE *file = fopen(path.c_str(), "rb");
     int cols, rows, format;
     sample maxval;
-};
-
-TEST(Check, ComparesTheBytesLeftWithTheRawRaster) {
-    const struct {
-        const char *header;
-        std::size_t bytes;
-        check_result result;
-    } cases[] = {
-        {"P6 2 2 255\n", 12, check_passed},  {"P6 2 2 255\n", 13, check_extra_data},
-        {"P6 2 2 256\n", 24, check_passed},  {"P5 3 2 255\n", 6, check_passed},
-        {"P5 3 2 300\n", 13, check_extra_data}, {"P4 9 2\n", 4, check_passed},
-        {"P3 2 2 255\n", 0, check_not_possible}, {"P2 2 2 255\n", 0, check_not_possible},
-        {"P1 2 2\n", 0, check_not_possible},   {"P6 0 0 255\n", 0, check_passed},
-    };
-    for (const auto &c : cases) {
-        HeaderRead read(c.header, c.bytes);
-        EXPECT_EQ(read.check(), c.result) << c.header << c.bytes;
-        EXPECT_EQ(fgetc(read.file), c.bytes ? 'x' : EOF);  // the position is not moved
-    }
-}
-
-TEST(CheckDeathTest, ShortFilesAndBadArguments) {
-    const struct {
-        const char *header;
-        std::size_t bytes;
-        const char *message;
-    } cases[] = {
-        {"P6 2 2 255\n", 11, "File has invalid format.  The raster should contain 12 bytes, but\n"
-                             "the file ends after only 11 bytes."},
-        {"P4 9 2\n", 3, "File has invalid format.  The raster should contain 4 bytes, but\n"
-                        "the file ends after only 3 bytes."},
-        {"P6 2147483640 2147483640 65535\n", 0,  // wider than 64 bits, printed whole
-         "File has invalid format.  The raster should contain 27670115904405897600 bytes, but\n"
-         "the file ends after only 0 bytes."},
-    };
-    // Each dying child opens its own stream: a child's exit resets the file
-    // offset it shares with the parent.
-    for (const auto &c : cases) {
-        EXPECT_FATAL(HeaderRead(c.header, c.bytes).check(), c.message) << c.header;
-        EXPECT_FATAL(
-            {
-                HeaderRead read(c.header, c.bytes);
-                ppm_check(read.file, check_basic, read.format, read.cols, read.rows, read.maxval, nullptr);
-            },
-            c.message);
-    }
-    HeaderRead read("P5 1 1 255\n", 1);
-    check_result result;
-    EXPECT_FATAL(ppm_check(read.file, 1, RPPM_FORMAT, 1, -1, 255, &result),
-                 "Invalid number of rows passed to ppm_check(): -1");
-    EXPECT_FATAL(ppm_check(read.file, check_basic, RPGM_FORMAT, -2, 1, 255, &result),
-                 "Invalid number of columns passed to ppm_check(): -2");
-    EXPECT_FATAL(pgm_check(read.file, check_basic, RPGM_FORMAT, 1, -3, 255, &result),
-                 "Invalid number of rows passed to pgm_check(): -3");
-    EXPECT_FATAL(pbm_check(read.file, check_basic, RPBM_FORMAT, -4, 1, &result),
-                 "Invalid number of columns passed to pbm_check(): -4");
-}
-
-TEST(Check, UnsupportedTypesUnseekableStreamsAndNullResults) {
-    HeaderRead read("P6 2 2 255\n", 12);
+    ppm_readppminit(file, &cols, &rows, &maxval, &format);
     check_result result = -1;
-    ppm_check(read.file, 1, RPPM_FORMAT, 2, 2, 255, &result);
+    ppm_check(file, check_basic, format, cols, rows, maxval, nullResult ? nullptr : &result);
+    EXPECT_EQ(ftell(file), static_cast<long>(header.size()));  // the position is not moved
+    fclose(file);
+    return result;
+}
+
+TEST(CheckDeathTest, ComparesTheBytesLeftWithTheRawRaster) {
+    const struct {
+        const char *header;
+        off_t bytes;
+        check_result result;
+    } passing[] = {
+        {"P6 2 2 255\n", 12, check_passed},    {"P6 2 2 255\n", 13, check_extra_data},
+        {"P6 2 2 256\n", 24, check_passed},    {"P5 3 2 300\n", 13, check_extra_data},
+        {"P4 9 2\n", 4, check_passed},         {"P3 2 2 255\n", 0, check_not_possible},
+        {"P1 2 2\n", 0, check_not_possible},   {"P6\n32768 65536\n255\n", off_t{6} << 30, check_passed},
+    };
+    for (const auto &c : passing) {
+        EXPECT_EQ(checkFile(c.header, c.bytes), c.result) << c.header << c.bytes;
+        EXPECT_EQ(checkFile(c.header, c.bytes, true), -1);  // a null result pointer: nothing stored
+    }
+    const struct {
+        const char *header;
+        off_t bytes;
+        const char *sizes;
+    } failing[] = {
+        {"P6 2 2 255\n", 11, "12 bytes, but\nthe file ends after only 11 bytes."},
+        {"P4 9 2\n", 3, "4 bytes, but\nthe file ends after only 3 bytes."},
+        {"P6\n32768 65536\n65535\n", off_t{6} << 30, "12884901888 bytes, but\nthe file ends after only 6442450944 bytes."},
+        {"P6 2147483640 2147483640 65535\n", 0, "27670115904405897600 bytes, but\nthe file ends after only 0 bytes."},
+    };
+    for (const auto &c : failing) {
+        const std::string message = "File has invalid format.  The raster should contain "s + c.sizes;
+        EXPECT_FATAL(checkFile(c.header, c.bytes), message) << c.header;
+        EXPECT_FATAL(checkFile(c.header, c.bytes, true), message) << c.header;
+    }
+}
+
+TEST(CheckDeathTest, ArgumentsStreamsAndTypes) {
+    check_result result = -1;
+    EXPECT_FATAL(ppm_check(stdin, 1, RPPM_FORMAT, 1, -1, 255, &result),
+                 "Invalid number of rows passed to ppm_check(): -1");  // before the type is looked at
+    EXPECT_FATAL(ppm_check(stdin, 0, RPGM_FORMAT, -2, 1, 255, &result),
+                 "Invalid number of columns passed to ppm_check(): -2");
+    EXPECT_FATAL(pgm_check(stdin, 0, RPGM_FORMAT, 1, -3, 255, &result), "Invalid number of rows passed to pgm_check(): -3");
+    EXPECT_FATAL(pbm_check(stdin, 0, RPBM_FORMAT, -4, 1, &result), "Invalid number of columns passed to pbm_check(): -4");
+    ppm_check(stdin, 1, RPPM_FORMAT, 2, 2, 255, &result);
     EXPECT_EQ(result, check_not_supported);
-    ppm_check(read.file, check_basic, RPPM_FORMAT, 2, 2, 255, nullptr);  // stores nothing
 
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
@@ -95,46 +72,22 @@ TEST(Check, UnsupportedTypesUnseekableStreamsAndNullResults) {
     EXPECT_EQ(result, check_not_possible);
     fclose(pipeIn);
     close(fds[1]);
-}
 
-TEST(CheckDeathTest, StatusOfAStreamWithoutADescriptor) {
-    char bytes[] = "abc";
+    char bytes[] = "abc";  // a stream with a position but no descriptor
     FILE *memory = fmemopen(bytes, 3, "rb");
-    ASSERT_NE(memory, nullptr);
-    EXPECT_FATAL(pm_check(memory, check_basic, 3, nullptr),
+    EXPECT_FATAL(pm_check(memory, check_basic, 3, &result),
                  "fstat() failed to get size of file, though ftello() successfully identified\n"
                  "the current position.  Errno=Bad file descriptor (9)");
     fclose(memory);
 }
 
-TEST(CheckDeathTest, SizesFilesBeyond4GiB) {
-    // A sparse file: a header and 6 GiB of raster, none of it on disk.
-    const std::string header = "P6\n32768 65536\n255\n";
-    const std::string path = testsupport::temporaryFile(header);
-    const off_t raster = off_t{6} << 30;
-    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(header.size()) + raster), 0);
-    FILE *file = fopen(path.c_str(), "rb");
-    int cols, rows, format;
-    sample maxval;
-    ppm_readppminit(file, &cols, &rows, &maxval, &format);
-    check_result result = -1;
-    ppm_check(file, check_basic, format, cols, rows, maxval, &result);
-    EXPECT_EQ(result, check_passed);
-    EXPECT_FATAL(ppm_check(file, check_basic, format, cols, rows, 256, &result),
-                 "File has invalid format.  The raster should contain 12884901888 bytes, but\n"
-                 "the file ends after only 6442450944 bytes.");
-    fclose(file);
-}
-
-TEST(NextImage, SkipsWhiteSpaceToTheNextImage) {
+TEST(NextImageDeathTest, SkipsWhiteSpaceToTheNextImage) {
     const struct {
         const char *bytes;
         int eof;
         const char *rest;
     } cases[] = {
-        {"\n \t\r\v\f", 1, ""},
-        {"", 1, ""},
-        {"\nP6 1 1", 0, "P6 1 1"},
+        {"\n \t\r\v\f", 1, ""}, {"", 1, ""}, {"\nP6 1 1", 0, "P6 1 1"},
         {" #comment\nP6", 0, "#comment\nP6"},  // comments are not skipped
     };
     for (const auto &c : cases) {
@@ -146,11 +99,7 @@ TEST(NextImage, SkipsWhiteSpaceToTheNextImage) {
             EXPECT_EQ(in.rest(), c.rest) << c.bytes;
         }
     }
-}
-
-TEST(NextImageDeathTest, ReadErrors) {
     FILE *unreadable = fopen("/dev/null", "w");
-    ASSERT_NE(unreadable, nullptr);
     int eof;
     EXPECT_FATAL(pm_nextimage(unreadable, &eof), "File error on getc() to position to image");
     fclose(unreadable);
