@@ -29,6 +29,11 @@ std::int32_t *newDirectTable(unsigned bits) {
     return static_cast<std::int32_t *>(std::calloc(std::size_t{1} << (3 * bits), sizeof(std::int32_t)));
 }
 
+// The place of a colour in a direct table for samples below 2^bits.
+inline std::size_t directKey(sample r, sample g, sample b, unsigned bits) {
+    return (std::size_t{r} << (2 * bits)) | (std::size_t{g} << bits) | b;
+}
+
 // One more pixel of a colour; a count stops at the largest signed 32-bit
 // value rather than wrap.
 inline void bump(std::int32_t &count) { count += count != INT32_MAX; }
@@ -87,7 +92,7 @@ int ColorCounter::countDirect(const pixel *row, int col, int cols) {
         const pixel &p = row[col];
         if ((p.r | p.g | p.b) >= side)
             return col;
-        std::int32_t &count = counts[directKey(p.r, p.g, p.b)];
+        std::int32_t &count = counts[directKey(p.r, p.g, p.b, directBits_)];
         if (count == 0) {
             if (size_ >= limit_)
                 return -1;
@@ -134,7 +139,7 @@ bool ColorCounter::countHashed(const pixel *row, int cols) {
 
 std::int32_t ColorCounter::countOf(std::uint32_t i) const {
     const Entry &e = entries_[i];
-    return counts_ != nullptr ? counts_[directKey(e.r, e.g, e.b)] : e.count;
+    return counts_ != nullptr ? counts_[directKey(e.r, e.g, e.b, directBits_)] : e.count;
 }
 
 // Moves the counts to a direct table for wider samples; without the memory
@@ -145,13 +150,9 @@ void ColorCounter::widenDirect(unsigned bits) {
         leaveDirect();
         return;
     }
-    const unsigned oldBits = directBits_;
     for (std::uint32_t i = 0; i < size_; ++i) {
         const Entry &e = entries_[i];
-        directBits_ = oldBits;
-        const std::int32_t count = counts_[directKey(e.r, e.g, e.b)];
-        directBits_ = bits;
-        wider[directKey(e.r, e.g, e.b)] = count;
+        wider[directKey(e.r, e.g, e.b, bits)] = counts_[directKey(e.r, e.g, e.b, directBits_)];
     }
     directBits_ = bits;
     std::free(counts_);

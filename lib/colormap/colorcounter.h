@@ -64,9 +64,6 @@ private:
 
     int countDirect(const pixel *row, int col, int cols);
     bool countHashed(const pixel *row, int cols);
-    std::size_t directKey(sample r, sample g, sample b) const {
-        return (std::size_t{r} << (2 * directBits_)) | (std::size_t{g} << directBits_) | b;
-    }
     std::int32_t countOf(std::uint32_t i) const;
     void widenDirect(unsigned bits);
     void leaveDirect();

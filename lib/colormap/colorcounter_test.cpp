@@ -11,8 +11,6 @@
 #include <test_support.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <dirent.h>
 #include <map>
 #include <random>
 #include <string>
@@ -224,28 +222,6 @@ TEST(ColorCounter, PhotographMatchesTheTable) {
     EXPECT_EQ(colors, 94478);
     ppm_freecolorhist(chv);
     expectSameOnEveryReduction(img, maxval, "coffee.ppm");
-}
-
-// More photographs, from a directory named by KESTRUM_SAMPLE_IMAGES.
-TEST(ColorCounter, SampleImagesMatchTheTable) {
-    const char *dirName = std::getenv("KESTRUM_SAMPLE_IMAGES");
-    if (dirName == nullptr)
-        GTEST_SKIP() << "KESTRUM_SAMPLE_IMAGES is not set";
-    DIR *dir = opendir(dirName);
-    ASSERT_NE(dir, nullptr) << dirName;
-    std::vector<std::string> names;
-    while (const dirent *e = readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ppm") == 0)
-            names.push_back(name);
-    }
-    closedir(dir);
-    ASSERT_FALSE(names.empty());
-    for (const auto &name : names) {
-        sample maxval;
-        Image img = readImage(std::string(dirName) + "/" + name, &maxval);
-        expectSameOnEveryReduction(img, maxval, name);
-    }
 }
 
 }  // namespace

@@ -41,10 +41,6 @@ public:
         block_ = nullptr;
         return b;
     }
-    void reset(T *block) {
-        Release(block_);
-        block_ = block;
-    }
 
 private:
     T *block_;

@@ -17,8 +17,6 @@ namespace {
 using colormaptest::Image;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::Eq;
-using ::testing::ExitedWithCode;
 
 std::vector<pixel> takeRow(pixel *row, int n) {
     std::vector<pixel> v;
@@ -167,26 +165,6 @@ TEST(ColorRowToMapFile, PlainPpmOfOneRowThatReadsBack) {
     fclose(in);
     EXPECT_EQ(maxval, 255u);
     EXPECT_THAT(takeRow(back, ncolors), ElementsAreArray(row));
-}
-
-TEST(ColorRowToMapFile, SixteenBitMapIsPlainEvenWhenRawIsAllowed) {
-    const std::vector<pixel> row = {{65535, 0, 300}, {0, 0, 0}};
-    pm_plain_output = 0;
-    const std::string file = testsupport::captureOutput(
-        [&](FILE *f) { ppm_colorrowtomapfile(f, row.data(), 2, 65535); });
-    EXPECT_EQ(file, "P3\n2 1\n65535\n65535 0 300\n0 0 0\n");
-}
-
-TEST(ColorRowDeath, BadMapFileIsReportedByTheReader) {
-    EXPECT_EXIT(
-        {
-            pm_init("colormap_test", 0);
-            FILE *f = testsupport::memoryStream("P3\n2 1\n255\n1 2 3 4 5");
-            int ncolors;
-            sample maxval;
-            ppm_mapfiletocolorrow(f, 10, &ncolors, &maxval);
-        },
-        ExitedWithCode(1), Eq("colormap_test: EOF / read error reading a byte\n"));
 }
 
 }  // namespace
