@@ -111,12 +111,12 @@ TEST(QuantizeCommandLine, EveryMessageInTheOrderOfItsCheck) {
         {{}, 1, noNumber},
         {{"-floyd"}, 1, noNumber},
         {{"1", "2", "3"}, 1,
-         "quantize: Program takes at most two arguments: number of colors and input file "
-         "specification.  You specified 3 arguments.\n"},
+         "quantize: Program takes at most two arguments: number of colors and input "
+         "file specification.  You specified 3 arguments.\n"},
         // Too many arguments is found before a bad number.
         {{"abc", "b", "c", "d"}, 1,
-         "quantize: Program takes at most two arguments: number of colors and input file "
-         "specification.  You specified 4 arguments.\n"},
+         "quantize: Program takes at most two arguments: number of colors and input "
+         "file specification.  You specified 4 arguments.\n"},
         {{"abc"}, 1, "quantize: The number of colors argument 'abc' is not a number.\n"},
         {{"8x"}, 1, "quantize: The number of colors argument '8x' is not a number.\n"},
         {{"0x10"}, 1, "quantize: The number of colors argument '0x10' is not a number.\n"},

@@ -50,8 +50,8 @@ void parseCommandLine(int argc, char *argv[], command_line_info *cmdlineP) {
     }
 
     if (nargs > 2)
-        pm_error("Program takes at most two arguments: number of colors and input file "
-                 "specification.  You specified %d arguments.",
+        pm_error("Program takes at most two arguments: number of colors and input "
+                 "file specification.  You specified %d arguments.",
                  nargs);
     cmdlineP->input_file_spec = nargs == 2 ? argv[2] : "-";
     if (nargs < 1)
