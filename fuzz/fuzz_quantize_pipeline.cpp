@@ -1,0 +1,178 @@
+// The whole run of the quantizer on small images, as its main drives it:
+// read the input (and a map image), choose the colour map by median cut or
+// from the map, convert every row (with or without dithering) and write the
+// image to memory. A run that completes must have written one PPM image of
+// the input's size whose every pixel is a colour of the map.
+//
+// Input layout: a flags byte (1: dither, 2: map image, 4: plain output), the
+// number of colours less 2, and with a map image two bytes (big-endian) of
+// its length followed by the map image; the rest is the input image.
+#include <kestrum/colormap.h>
+#include <kestrum/common.h>
+#include <kestrum/ppm.h>
+
+#include <cstdlib>
+
+#include "colormap_source.h"
+#include "floyd.h"
+#include "harness.h"
+#include "image_input.h"
+#include "search.h"
+
+using namespace fuzzharness;
+using namespace quantize;
+
+namespace {
+
+// Small images keep each run fast: median cut, search and dithering are
+// linear or worse in the pixels.
+constexpr long long kMaxRunPixels = 1 << 16;
+
+bool headerSmall(const uint8_t *data, size_t size) {
+    FILE *file = memoryStream(data, size);
+    int cols, rows;
+    sample maxval;
+    format_code format;
+    ppm_readppminit(file, &cols, &rows, &maxval, &format);
+    fclose(file);
+    return smallEnough(cols, rows, kMaxRunPixels);
+}
+
+struct Run {
+    bool floyd, useMap;
+    int requestedColors;
+    std::string inputPath, mapPath;
+    FILE *out = nullptr;  // a memory stream, owned by the caller
+    // What the run wrote: its size and maxval, and the colour map.
+    int cols = 0, rows = 0;
+    sample maxval = 0;
+    std::vector<pixel> colormap;
+};
+
+bool samePixel(const pixel &a, const pixel &b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+// The driver's steps, writing to run.out.
+void quantizeRun(Run &run) {
+    int cols, rows;
+    sample maxval;
+    pixel **pixels = readImage(run.inputPath.c_str(), &cols, &rows, &maxval);
+
+    color_histogram colormap;
+    int newcolors;
+    sample newmaxval;
+    if (run.useMap) {
+        int mapcols, maprows;
+        sample mapmaxval;
+        pixel **mappixels = readImage(run.mapPath.c_str(), &mapcols, &maprows, &mapmaxval);
+        if (mapcols == 0 || maprows == 0)
+            pm_error("colormap in file '%s' contains no pixels", run.mapPath.c_str());
+        computeColorMapFromMap(pixels, cols, rows, maxval, mappixels, mapcols, maprows, mapmaxval,
+                               &colormap, &newcolors);
+        newmaxval = mapmaxval;
+        pm_freearray(reinterpret_cast<void **>(mappixels), maprows);
+    } else {
+        newcolors = run.requestedColors;
+        computeColorMapFromInput(pixels, cols, rows, maxval, newcolors, &colormap, &newmaxval);
+    }
+    FUZZ_CHECK(newcolors >= 1);
+
+    FILE *out = run.out;
+    ppm_writeppminit(out, cols, rows, newmaxval, 0);
+    cht = ppm_alloccolorhash();
+    usehash = 1;
+    fserr_state fs{};
+    if (run.floyd)
+        initFserr(&fs, cols);
+    for (int row = 0; row < rows; ++row) {
+        convertRow(pixels[row], cols, newmaxval, colormap, newcolors, run.floyd, &fs);
+        ppm_writeppmrow(out, pixels[row], cols, newmaxval, 0);
+    }
+    ppm_freecolorhash(cht);
+    cht = nullptr;
+    run.cols = cols;
+    run.rows = rows;
+    run.maxval = newmaxval;
+    for (int i = 0; i < newcolors; ++i)
+        run.colormap.push_back(colormap[i].color);
+
+    if (run.floyd)
+        freeFserr(&fs);
+    ppm_freecolorhist(colormap);
+    pm_freearray(reinterpret_cast<void **>(pixels), rows);
+}
+
+// Reads back what a completed run wrote: the input's size, the map's maxval,
+// and nothing but map colours.
+void checkOutput(const Run &run, const char *output, size_t outputSize) {
+    FILE *written = memoryStream(reinterpret_cast<const uint8_t *>(output), outputSize);
+    int cols, rows;
+    sample maxval;
+    pixel **result = ppm_readppm(written, &cols, &rows, &maxval);
+    FUZZ_CHECK(fgetc(written) == EOF);
+    fclose(written);
+    FUZZ_CHECK(cols == run.cols && rows == run.rows && maxval == run.maxval);
+    for (int row = 0; row < rows; ++row)
+        for (int col = 0; col < cols; ++col) {
+            bool inMap = false;
+            for (size_t i = 0; i < run.colormap.size() && !inMap; ++i)
+                inMap = samePixel(result[row][col], run.colormap[i]);
+            FUZZ_CHECK(inMap);
+        }
+    pm_freearray(reinterpret_cast<void **>(result), rows);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    resetLibraryState();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 2)
+        return 0;
+    Run run;
+    run.floyd = data[0] & 1;
+    run.useMap = data[0] & 2;
+    pm_plain_output = (data[0] & 4) ? 1 : 0;
+    run.requestedColors = data[1] + 2;
+    size_t pos = 2;
+    const uint8_t *map = nullptr;
+    size_t mapSize = 0;
+    if (run.useMap) {
+        if (size < 4)
+            return 0;
+        mapSize = std::min<size_t>(static_cast<size_t>(data[2]) << 8 | data[3], size - 4);
+        map = data + 4;
+        pos = 4 + mapSize;
+    }
+    const uint8_t *image = data + pos;
+    const size_t imageSize = size - pos;
+
+    char *output = nullptr;
+    size_t outputSize = 0;
+    run.out = open_memstream(&output, &outputSize);
+    int status = 0;
+    const bool completed = guarded(
+        [&] {
+            if (!headerSmall(image, imageSize) || (run.useMap && !headerSmall(map, mapSize)))
+                return;
+            run.inputPath = scratchFile("input", image, imageSize);
+            if (run.useMap)
+                run.mapPath = scratchFile("map", map, mapSize);
+            quantizeRun(run);
+        },
+        &status);
+    cht = nullptr;
+    usehash = 0;
+    FUZZ_CHECK(fclose(run.out) == 0);
+    if (completed && !run.colormap.empty()) {
+        int readStatus = 0;
+        FUZZ_CHECK(guarded([&] { checkOutput(run, output, outputSize); }, &readStatus));
+    }
+    pm_plain_output = 0;
+    free(output);
+    if (!completed)
+        FUZZ_CHECK(status == 1);
+    return 0;
+}

@@ -1,0 +1,258 @@
+#include "harness.h"
+
+#include <kestrum/common.h>
+
+#include <csetjmp>
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRUM_FUZZ_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(KESTRUM_FUZZ_ASAN)
+#define KESTRUM_FUZZ_ASAN 1
+#endif
+#ifdef KESTRUM_FUZZ_ASAN
+#include <sanitizer/allocator_interface.h>
+#include <sanitizer/lsan_interface.h>
+#endif
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+
+extern "C" {
+[[noreturn]] void __real_exit(int status);
+void *__real_malloc(size_t size);
+void *__real_calloc(size_t count, size_t size);
+void *__real_realloc(void *block, size_t size);
+void __real_free(void *block);
+FILE *__real_fopen(const char *path, const char *mode);
+FILE *__real_fmemopen(void *buffer, size_t size, const char *mode);
+int __real_fclose(FILE *file);
+void __real_srand(unsigned int seed);
+}
+
+namespace {
+
+std::jmp_buf *activeJump = nullptr;
+int fatalStatus = 0;
+
+// Blocks and streams obtained while a body runs and not yet given back.
+// The containers allocate with operator new, which the link does not wrap.
+bool tracking = false;
+std::unordered_set<void *> &liveBlocks() {
+    static auto *blocks = new std::unordered_set<void *>;
+    return *blocks;
+}
+std::unordered_set<FILE *> &liveStreams() {
+    static auto *streams = new std::unordered_set<FILE *>;
+    return *streams;
+}
+
+#ifdef KESTRUM_FUZZ_ASAN
+// Objects that C++ code made with operator new and still held when the
+// fatal path fired (a message's temporary text, say) cannot be deleted here
+// without knowing their type: the sanitizer's allocation hooks, which see
+// every allocation, keep them in this table, and they are declared not to
+// be leaks. They are few and small; blocks from malloc are really freed.
+class OtherAllocations {
+public:
+    void clear() {
+        for (size_t i = 0; i < usedCount_; ++i)
+            slots_[used_[i]] = nullptr;
+        usedCount_ = 0;
+    }
+    void insert(const void *p) {
+        if (usedCount_ >= kSlots / 2)
+            return;  // full: the rest may be reported as leaks
+        for (size_t i = hash(p);; i = (i + 1) % kSlots) {
+            if (slots_[i] == nullptr)
+                used_[usedCount_++] = i;
+            if (slots_[i] == nullptr || slots_[i] == kGone) {
+                slots_[i] = p;
+                return;
+            }
+        }
+    }
+    void erase(const void *p) {
+        for (size_t i = hash(p); slots_[i] != nullptr; i = (i + 1) % kSlots)
+            if (slots_[i] == p) {
+                slots_[i] = kGone;
+                return;
+            }
+    }
+    void ignoreRemaining() {
+        for (size_t i = 0; i < usedCount_; ++i)
+            if (slots_[used_[i]] != kGone)
+                __lsan_ignore_object(slots_[used_[i]]);
+    }
+
+private:
+    static constexpr size_t kSlots = size_t{1} << 14;
+    static inline const void *const kGone = reinterpret_cast<const void *>(1);
+    static size_t hash(const void *p) { return (reinterpret_cast<uintptr_t>(p) >> 4) % kSlots; }
+    const void *slots_[kSlots] = {};
+    size_t used_[kSlots];
+    size_t usedCount_ = 0;
+};
+OtherAllocations otherAllocations;
+
+void onAllocation(const volatile void *p, size_t) {
+    if (tracking)
+        otherAllocations.insert(const_cast<const void *>(p));
+}
+void onRelease(const volatile void *p) {
+    if (tracking)
+        otherAllocations.erase(const_cast<const void *>(p));
+}
+#endif
+
+void startTracking() {
+    liveBlocks().clear();
+    liveStreams().clear();
+#ifdef KESTRUM_FUZZ_ASAN
+    static const bool hooked = __sanitizer_install_malloc_and_free_hooks(onAllocation, onRelease);
+    (void)hooked;
+    otherAllocations.clear();
+#endif
+    tracking = true;
+}
+
+// After a fatal path: give back what the process would have left to exit.
+void releaseLeftovers() {
+    for (FILE *f : liveStreams())
+        __real_fclose(f);
+    for (void *block : liveBlocks())
+        __real_free(block);
+    liveBlocks().clear();
+    liveStreams().clear();
+    tracking = false;
+#ifdef KESTRUM_FUZZ_ASAN
+    otherAllocations.ignoreRemaining();
+#endif
+}
+
+}  // namespace
+
+extern "C" {
+
+[[noreturn]] void __wrap_exit(int status) {
+    if (activeJump != nullptr) {
+        fatalStatus = status;
+        std::longjmp(*activeJump, 1);
+    }
+    __real_exit(status);
+}
+
+void *__wrap_malloc(size_t size) {
+    void *block = __real_malloc(size);
+    if (tracking && block)
+        liveBlocks().insert(block);
+    return block;
+}
+
+void *__wrap_calloc(size_t count, size_t size) {
+    void *block = __real_calloc(count, size);
+    if (tracking && block)
+        liveBlocks().insert(block);
+    return block;
+}
+
+void *__wrap_realloc(void *block, size_t size) {
+    void *moved = __real_realloc(block, size);
+    if (tracking && moved) {
+        if (block)
+            liveBlocks().erase(block);
+        liveBlocks().insert(moved);
+    }
+    return moved;
+}
+
+void __wrap_free(void *block) {
+    if (tracking && block)
+        liveBlocks().erase(block);
+    __real_free(block);
+}
+
+FILE *__wrap_fopen(const char *path, const char *mode) {
+    FILE *f = __real_fopen(path, mode);
+    if (tracking && f)
+        liveStreams().insert(f);
+    return f;
+}
+
+FILE *__wrap_fmemopen(void *buffer, size_t size, const char *mode) {
+    FILE *f = __real_fmemopen(buffer, size, mode);
+    if (tracking && f)
+        liveStreams().insert(f);
+    return f;
+}
+
+int __wrap_fclose(FILE *file) {
+    if (tracking)
+        liveStreams().erase(file);
+    return __real_fclose(file);
+}
+
+// Dithering seeds the generator from the clock and the process id; a fixed
+// seed keeps every input's run reproducible.
+void __wrap_srand(unsigned int seed) { __real_srand(activeJump != nullptr ? 1u : seed); }
+
+}  // extern "C"
+
+namespace fuzzharness {
+
+bool runGuarded(void (*fn)(void *), void *context, int *statusP) {
+    std::jmp_buf jump;
+    startTracking();
+    activeJump = &jump;
+    if (setjmp(jump) == 0) {
+        fn(context);
+        activeJump = nullptr;
+        tracking = false;
+        return true;
+    }
+    activeJump = nullptr;
+    releaseLeftovers();
+    *statusP = fatalStatus;
+    return false;
+}
+
+FILE *memoryStream(const uint8_t *data, size_t size) {
+    // fmemopen refuses an empty buffer; an empty file reads the same.
+    FILE *f = size == 0 ? __real_fopen("/dev/null", "rb")
+                        : fmemopen(const_cast<uint8_t *>(data), size, "rb");
+    if (f == nullptr) {
+        perror("memory stream");
+        abort();
+    }
+    return f;
+}
+
+const std::string &scratchFile(const char *tag, const uint8_t *data, size_t size) {
+    static std::unordered_map<std::string, std::string> paths;
+    std::string &path = paths[tag];
+    if (path.empty()) {
+        const char *dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        path = std::string(dir) + "/kestrum-fuzz-" + std::to_string(getpid()) + "-" + tag;
+    }
+    FILE *f = __real_fopen(path.c_str(), "wb");
+    if (f == nullptr || (size != 0 && fwrite(data, 1, size, f) != size) || __real_fclose(f) != 0) {
+        perror(path.c_str());
+        abort();
+    }
+    return path;
+}
+
+void invariantFailed(const char *what) {
+    fprintf(stderr, "fuzz invariant failed: %s\n", what);
+    abort();
+}
+
+void resetLibraryState() {
+    pm_init("fuzz", 0);
+    pm_plain_output = 0;
+}
+
+}  // namespace fuzzharness
