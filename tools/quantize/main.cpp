@@ -9,12 +9,14 @@
 #include <kestrum/ppm.h>
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "cmdline.h"
-#include "colormap_source.h"
+#include "fast_convert.h"
 #include "floyd.h"
-#include "image_input.h"
-#include "search.h"
+#include "packed_colormap_source.h"
+#include "packed_image.h"
 
 using namespace quantize;
 
@@ -38,48 +40,48 @@ int main(int argc, char *argv[]) {
     command_line_info cmdline;
     parseCommandLine(argc, argv, &cmdline);
 
-    int cols, rows;
-    sample maxval;
-    pixel **pixels = readImage(cmdline.input_file_spec, &cols, &rows, &maxval);
+    // The image is held packed and never rewritten: rescaling is a table
+    // applied as each pixel is read (see packed_colormap_source.h).
+    const PackedImage image = readPackedImage(cmdline.input_file_spec);
 
     color_histogram colormap;
     int newcolors;
     sample newmaxval;
+    SampleScale scale;
     if (cmdline.map_file_spec != nullptr) {
-        int mapcols, maprows;
-        sample mapmaxval;
-        pixel **mappixels = readImage(cmdline.map_file_spec, &mapcols, &maprows, &mapmaxval);
-        if (mapcols == 0 || maprows == 0)
+        const PackedImage map = readPackedImage(cmdline.map_file_spec);
+        if (map.cols == 0 || map.rows == 0)
             pm_error("colormap in file '%s' contains no pixels", cmdline.map_file_spec);
-        computeColorMapFromMap(pixels, cols, rows, maxval, mappixels, mapcols, maprows, mapmaxval,
-                               &colormap, &newcolors);
-        newmaxval = mapmaxval;
-        pm_freearray(reinterpret_cast<void **>(mappixels), maprows);
+        computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
+        newmaxval = map.maxval;
     } else {
         newcolors = cmdline.requested_colors;
-        computeColorMapFromInput(pixels, cols, rows, maxval, newcolors, &colormap, &newmaxval);
+        computeColorMapFromInputPacked(image, newcolors, &colormap, &newmaxval, &scale);
     }
 
-    ppm_writeppminit(stdout, cols, rows, newmaxval, 0);
+    ppm_writeppminit(stdout, image.cols, image.rows, newmaxval, 0);
     pm_message("mapping image to new colors...");
 
-    cht = ppm_alloccolorhash();
-    usehash = 1;
     fserr_state fs{};
     if (cmdline.floyd)
-        initFserr(&fs, cols);
-    for (int row = 0; row < rows; ++row) {
-        convertRow(pixels[row], cols, newmaxval, colormap, newcolors, cmdline.floyd, &fs);
-        ppm_writeppmrow(stdout, pixels[row], cols, newmaxval, 0);
+        initFserr(&fs, image.cols);
+    {
+        FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
+        std::vector<pixel> out(static_cast<std::size_t>(image.cols));
+        for (int row = 0; row < image.rows; ++row) {
+            image.dispatch([&](auto word) {
+                using Word = decltype(word);
+                converter.convert(image.row<Word>(row), image.cols, out.data(),
+                                  cmdline.floyd ? &fs : nullptr);
+            });
+            ppm_writeppmrow(stdout, out.data(), image.cols, newmaxval, 0);
+        }
     }
-    ppm_freecolorhash(cht);
-    cht = nullptr;
 
     closeOutput();
 
     if (cmdline.floyd)
         freeFserr(&fs);
     ppm_freecolorhist(colormap);
-    pm_freearray(reinterpret_cast<void **>(pixels), rows);
     return 0;
 }

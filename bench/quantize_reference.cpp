@@ -1,0 +1,84 @@
+// The quantizer's straightforward path as a program, the oracle that the
+// benchmark script compares quantize against byte for byte: the whole image
+// as rows of pixels, rescaled in place at each maxval reduction, a linear
+// search of the colour map for each new colour and the chained colour
+// cache. Same command line, messages and output as quantize.
+#include <kestrum/colormap.h>
+#include <kestrum/common.h>
+#include <kestrum/ppm.h>
+
+#include <cstdio>
+
+#include "cmdline.h"
+#include "colormap_source.h"
+#include "floyd.h"
+#include "image_input.h"
+#include "search.h"
+
+using namespace quantize;
+
+namespace {
+
+// A run whose image did not reach standard output must not end with status
+// 0: pm_close reports the stream's error as a message only.
+void closeOutput() {
+    fflush(stdout);
+    const bool writeFailed = ferror(stdout) != 0;
+    pm_close(stdout);
+    if (writeFailed)
+        pm_error("could not write the output image to standard output");
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    ppm_init(&argc, argv);
+
+    command_line_info cmdline;
+    parseCommandLine(argc, argv, &cmdline);
+
+    int cols, rows;
+    sample maxval;
+    pixel **pixels = readImage(cmdline.input_file_spec, &cols, &rows, &maxval);
+
+    color_histogram colormap;
+    int newcolors;
+    sample newmaxval;
+    if (cmdline.map_file_spec != nullptr) {
+        int mapcols, maprows;
+        sample mapmaxval;
+        pixel **mappixels = readImage(cmdline.map_file_spec, &mapcols, &maprows, &mapmaxval);
+        if (mapcols == 0 || maprows == 0)
+            pm_error("colormap in file '%s' contains no pixels", cmdline.map_file_spec);
+        computeColorMapFromMap(pixels, cols, rows, maxval, mappixels, mapcols, maprows, mapmaxval,
+                               &colormap, &newcolors);
+        newmaxval = mapmaxval;
+        pm_freearray(reinterpret_cast<void **>(mappixels), maprows);
+    } else {
+        newcolors = cmdline.requested_colors;
+        computeColorMapFromInput(pixels, cols, rows, maxval, newcolors, &colormap, &newmaxval);
+    }
+
+    ppm_writeppminit(stdout, cols, rows, newmaxval, 0);
+    pm_message("mapping image to new colors...");
+
+    cht = ppm_alloccolorhash();
+    usehash = 1;
+    fserr_state fs{};
+    if (cmdline.floyd)
+        initFserr(&fs, cols);
+    for (int row = 0; row < rows; ++row) {
+        convertRow(pixels[row], cols, newmaxval, colormap, newcolors, cmdline.floyd, &fs);
+        ppm_writeppmrow(stdout, pixels[row], cols, newmaxval, 0);
+    }
+    ppm_freecolorhash(cht);
+    cht = nullptr;
+
+    closeOutput();
+
+    if (cmdline.floyd)
+        freeFserr(&fs);
+    ppm_freecolorhist(colormap);
+    pm_freearray(reinterpret_cast<void **>(pixels), rows);
+    return 0;
+}

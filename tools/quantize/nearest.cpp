@@ -1,0 +1,160 @@
+#include "nearest.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace quantize {
+
+namespace {
+
+// Cells stop dividing at this many candidates: scanning a few entries beats
+// another level of descent.
+constexpr std::uint32_t kLeafCandidates = 12;
+// Candidate lists stop growing here (entries, 4 bytes each); cells then
+// stay as they are and their longer lists are scanned instead.
+constexpr std::size_t kPoolLimit = std::size_t{1} << 23;
+
+// One channel's share of the distance for a difference d >= 0: its square,
+// divided by 16 (truncating) in the scaled form used above maxval 255. A
+// square of a difference below 65536 fits 32 bits unsigned, and so does the
+// scaled sum of three.
+template <bool Scaled>
+inline std::uint32_t term(std::uint32_t d) {
+    const std::uint32_t sq = d * d;
+    return Scaled ? sq / 16 : sq;
+}
+
+inline std::uint32_t absDiff(sample a, sample b) { return a > b ? a - b : b - a; }
+
+template <bool Scaled>
+inline std::uint32_t distance(const sample a[3], const sample b[3]) {
+    return term<Scaled>(absDiff(a[0], b[0])) + term<Scaled>(absDiff(a[1], b[1])) +
+           term<Scaled>(absDiff(a[2], b[2]));
+}
+
+}  // namespace
+
+NearestColorIndex::NearestColorIndex(const color_count *colormap, int ncolors, sample maxval)
+    : maxval_(maxval), scaled_(maxval > 255) {
+    // First entries of distinct colours; runs of one colour (the surplus
+    // black of a median cut) cost one comparison an entry.
+    std::unordered_map<std::uint64_t, int> seen;
+    for (int i = 0; i < ncolors; ++i) {
+        const pixel &c = colormap[i].color;
+        if (i > 0 && c.r == colormap[i - 1].color.r && c.g == colormap[i - 1].color.g &&
+            c.b == colormap[i - 1].color.b)
+            continue;
+        const std::uint64_t key = (std::uint64_t{c.r} << 32) | (std::uint64_t{c.g} << 16) | c.b;
+        if (seen.emplace(key, i).second)
+            entries_.push_back(Entry{{c.r, c.g, c.b}, i});
+    }
+    rootShift_ = 0;
+    while (rootShift_ < 16 && (sample{1} << rootShift_) <= maxval)
+        ++rootShift_;
+    Node root{0, static_cast<std::uint32_t>(entries_.size()), kNone};
+    for (std::uint32_t i = 0; i < entries_.size(); ++i)
+        pool_.push_back(i);
+    if (root.count <= kLeafCandidates || rootShift_ == 0)
+        root.children = kLeaf;
+    nodes_.push_back(root);
+}
+
+std::uint32_t NearestColorIndex::nearestDistinct(sample r, sample g, sample b) {
+    const sample c[3] = {r, g, b};
+    return scaled_ ? search<true>(c) : search<false>(c);
+}
+
+template <bool Scaled>
+std::uint32_t NearestColorIndex::search(const sample c[3]) {
+    std::uint32_t node = 0;
+    unsigned shift = rootShift_;  // the current cell is 2^shift wide
+    sample lo[3] = {0, 0, 0};
+    while (nodes_[node].children != kLeaf) {
+        const unsigned childShift = shift - 1;
+        if (nodes_[node].children == kNone)
+            buildChildren<Scaled>(node, lo, childShift);
+        unsigned octant = 0;
+        for (int k = 0; k < 3; ++k) {
+            const unsigned bit = (c[k] >> childShift) & 1u;
+            octant = octant * 2 + bit;
+            lo[k] += bit << childShift;
+        }
+        node = static_cast<std::uint32_t>(nodes_[node].children) + octant;
+        shift = childShift;
+    }
+    return scanLeaf<Scaled>(nodes_[node], c);
+}
+
+// The lowest-numbered candidate of least distance.
+template <bool Scaled>
+std::uint32_t NearestColorIndex::scanLeaf(const Node &node, const sample c[3]) const {
+    const std::uint32_t *ids = pool_.data() + node.first;
+    std::uint32_t best = ids[0];
+    std::uint32_t bestDistance = distance<Scaled>(c, entries_[best].rgb);
+    for (std::uint32_t k = 1; k < node.count; ++k) {
+        const std::uint32_t d = distance<Scaled>(c, entries_[ids[k]].rgb);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = ids[k];
+        }
+    }
+    return best;
+}
+
+// Makes the eight children of a cell whose low corner is lo, each
+// 2^childShift samples wide (clipped to maxval), with their candidates.
+template <bool Scaled>
+void NearestColorIndex::buildChildren(std::uint32_t node, const sample lo[3], unsigned childShift) {
+    const std::uint32_t parentFirst = nodes_[node].first;
+    const std::uint32_t parentCount = nodes_[node].count;
+    const std::int32_t firstChild = static_cast<std::int32_t>(nodes_.size());
+    const sample width = sample{1} << childShift;
+    bool poolFull = pool_.size() + std::size_t{8} * parentCount > kPoolLimit;
+    if (poolFull) {
+        // No room for more lists: this cell stays a leaf.
+        nodes_[node].children = kLeaf;
+        return;
+    }
+    scratch_.resize(parentCount);
+    for (unsigned octant = 0; octant < 8; ++octant) {
+        sample clo[3], chi[3];
+        bool empty = false;
+        for (int k = 0; k < 3; ++k) {
+            const unsigned bit = (octant >> (2 - k)) & 1u;
+            clo[k] = lo[k] + bit * width;
+            chi[k] = std::min(clo[k] + width - 1, maxval_);
+            empty = empty || clo[k] > maxval_;
+        }
+        Node child{static_cast<std::uint32_t>(pool_.size()), 0, kLeaf};
+        if (!empty) {
+            // The bound: the least, over the candidates, of the farthest
+            // distance to a colour of the cell.
+            std::uint32_t bound = UINT32_MAX;
+            for (std::uint32_t k = 0; k < parentCount; ++k) {
+                const sample *e = entries_[pool_[parentFirst + k]].rgb;
+                std::uint32_t nearDist = 0, farDist = 0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    const std::uint32_t nearGap =
+                        e[ch] < clo[ch] ? clo[ch] - e[ch] : e[ch] > chi[ch] ? e[ch] - chi[ch] : 0;
+                    const std::uint32_t farGap = std::max(absDiff(e[ch], clo[ch]), absDiff(e[ch], chi[ch]));
+                    nearDist += term<Scaled>(nearGap);
+                    farDist += term<Scaled>(farGap);
+                }
+                scratch_[k] = nearDist;
+                bound = std::min(bound, farDist);
+            }
+            for (std::uint32_t k = 0; k < parentCount; ++k)
+                if (scratch_[k] <= bound) {
+                    const std::uint32_t id = pool_[parentFirst + k];
+                    pool_.push_back(id);
+                }
+            child.count = static_cast<std::uint32_t>(pool_.size()) - child.first;
+            if (child.count > kLeafCandidates && childShift > 0)
+                child.children = kNone;
+        }
+        nodes_.push_back(child);
+    }
+    nodes_[node].children = firstChild;
+}
+
+}  // namespace quantize

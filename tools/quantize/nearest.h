@@ -1,0 +1,81 @@
+// Exact nearest-colour search for large images: the answer of the linear
+// scan of searchColormap (least distance, lowest index among equals) for
+// every colour, without scanning the whole map.
+//
+// Only the first entry of each distinct colour can win (a later duplicate
+// ties it at a higher index), so the surplus black entries of a median cut
+// and duplicate map colours are dropped up front. The colour cube is then
+// divided like an octree, lazily, as colours arrive: each cell keeps the
+// candidates that can be nearest to some colour inside it. A cell's
+// candidates are filtered from its parent's: with maxDist(e, C) the largest
+// and minDist(e, C) the least distance from entry e to a colour of cell C,
+// and bound = min over candidates e of maxDist(e, C), only entries with
+// minDist(e, C) <= bound are kept. The winner w for a colour p in C always
+// stays, because minDist(w, C) <= d(p, w) <= d(p, e) <= maxDist(e, C) for
+// every e. Both distance forms are sums of a non-decreasing function of each
+// channel's difference, so minDist and maxDist of a box are the sums of the
+// per-channel extremes, exact for the scaled form too. Candidates keep
+// ascending index order, so a strict comparison in a scan of them gives the
+// lowest index among equals, as the linear scan does.
+#ifndef QUANTIZE_NEAREST_H
+#define QUANTIZE_NEAREST_H
+
+#include <cstdint>
+#include <vector>
+
+#include <kestrum/colormap.h>
+
+namespace quantize {
+
+class NearestColorIndex {
+public:
+    // colormap: ncolors > 0 entries whose samples lie in 0..maxval.
+    NearestColorIndex(const color_count *colormap, int ncolors, sample maxval);
+
+    // The number of the nearest distinct colour to (r, g, b), samples in
+    // 0..maxval; distinct colours are numbered 0 up in map order.
+    std::uint32_t nearestDistinct(sample r, sample g, sample b);
+
+    // The same as a colour-map index: what searchColormap gives.
+    int nearest(sample r, sample g, sample b) { return indexOf(nearestDistinct(r, g, b)); }
+
+    std::uint32_t distinctCount() const { return static_cast<std::uint32_t>(entries_.size()); }
+    // The colour-map index of distinct colour `id`: its first entry.
+    int indexOf(std::uint32_t id) const { return entries_[id].index; }
+    pixel colorOf(std::uint32_t id) const {
+        const Entry &e = entries_[id];
+        return pixel{e.rgb[0], e.rgb[1], e.rgb[2]};
+    }
+
+private:
+    struct Entry {
+        sample rgb[3];
+        int index;
+    };
+    struct Node {
+        std::uint32_t first;  // candidates: pool_[first .. first + count)
+        std::uint32_t count;
+        std::int32_t children;  // first of 8 in nodes_; kNone, or kLeaf
+    };
+    static constexpr std::int32_t kNone = -1;
+    static constexpr std::int32_t kLeaf = -2;
+
+    template <bool Scaled>
+    std::uint32_t search(const sample c[3]);
+    template <bool Scaled>
+    void buildChildren(std::uint32_t node, const sample lo[3], unsigned childShift);
+    template <bool Scaled>
+    std::uint32_t scanLeaf(const Node &node, const sample c[3]) const;
+
+    std::vector<Entry> entries_;       // distinct colours in map order
+    std::vector<Node> nodes_;          // nodes_[0]: the whole cube
+    std::vector<std::uint32_t> pool_;  // candidate lists, as entry numbers
+    std::vector<std::uint32_t> scratch_;
+    sample maxval_;
+    unsigned rootShift_;  // the root cell is 2^rootShift_ samples wide
+    bool scaled_;
+};
+
+}  // namespace quantize
+
+#endif
