@@ -21,7 +21,7 @@ TEST(OlderTables, ConversionCopiesFiveFieldsAndEndsTheTable) {
         ASSERT_EQ(count, table == old ? 3 : 500);
         for (int i = 0; i <= count; ++i) {
             const option_entry &c = converted[i];
-            const old_option_entry o = i < count ? table[i] : old_option_entry{0, nullptr, kind_end, nullptr, 0};
+            const old_option_entry o = i < count ? table[i] : old[3];
             EXPECT_EQ(std::make_tuple(c.short_name, c.long_name, c.kind, c.target, c.specified, c.flags),
                       std::make_tuple(o.short_name, o.long_name, o.kind, o.target, nullptr, o.flags));
         }
@@ -30,6 +30,8 @@ TEST(OlderTables, ConversionCopiesFiveFieldsAndEndsTheTable) {
 }
 
 // Short a (long "all") and b, b taking a value; "mapfile" has no short name.
+// Entry points: 1 and 2 the oldest (2 with negative numbers), 3 and 4 the
+// second (4 with short options).
 template <int entryPoint>
 struct Old {
     int a = 0;
@@ -39,10 +41,8 @@ struct Old {
                                    {0, "mapfile", kind_string, &mapfile, 0},
                                    {0, nullptr, kind_end, nullptr, 0}};
     void parse(Argv &v) {
-        if (entryPoint == 1)
-            optParseOptions(&v.argc, v.v.data(), entries, 0);
-        else if (entryPoint == 2)
-            optParseOptions(&v.argc, v.v.data(), entries, 1);
+        if (entryPoint <= 2)
+            optParseOptions(&v.argc, v.v.data(), entries, entryPoint == 2);
         else
             optParseOptions2(&v.argc, v.v.data(), {entryPoint == 4, 1, entries}, 0);
     }
@@ -51,30 +51,16 @@ struct Old {
     }
 };
 
-TEST(OlderTables, OldestScannerTakesOneDashForShortOptions) {
+TEST(OlderTables, EntryPoints) {
     checkCases<Old<1>>({
-        {"p -ab x", "p | 1 b=x"},
-        {"p -abc x", "p x | 1 b=c"},
-        {"x -- -a", "x -a | 0"},
-        {"-a f - --map n --mapfile=m", "f - | 1 map=m"},
-        {"p -mapfile", "unrecognized option `-m'\n | 0"},
-        {"p -5", "unrecognized option `-5'\n | 0"},
-        {"p -ab", "option `-b' requires an argument\n | 1"},
-        {"p --mapfile", "option `--mapfile' requires an argument\n | 0"},
+        {"p -ab x", "p | 1 b=x"}, {"p -abc x", "p x | 1 b=c"}, {"x -- -a", "x -a | 0"},
+        {"-a f - --map n --mapfile=m", "f - | 1 map=m"}, {"p -mapfile", "unrecognized option `-m'\n | 0"},
+        {"p -5", "unrecognized option `-5'\n | 0"}, {"p -ab", "option `-b' requires an argument\n | 1"},
         {"p --al=1", "option `--all' doesn't allow an argument\n | 0"},
     });
     checkCases<Old<2>>({{"p -5 -1x -b -2", "p -5 -1x | 0 b=-2"}});
-}
-
-TEST(OlderTables, SecondEntryPointHandsOverToTheCurrentScanner) {
-    checkCases<Old<3>>({
-        {"p -mapfile m -12 -- -a", "p -12 -a | 0 map=m"},
-        {"p -ab", "unrecognized option `-ab'\n | 0"},
-    });
-    checkCases<Old<4>>({
-        {"p -abq -12 --mapfile=z", "p -12 | 1 b=q map=z"},
-        {"p -ab", "option `-b' requires an argument\n | 1"},
-    });
+    checkCases<Old<3>>({{"p -mapfile m -12 -- -a", "p -12 -a | 0 map=m"}, {"p -ab", "unrecognized option `-ab'\n | 0"}});
+    checkCases<Old<4>>({{"p -abq -12 --mapfile=z", "p -12 | 1 b=q map=z"}});
 }
 
 }  // namespace
