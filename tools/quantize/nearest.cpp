@@ -10,9 +10,6 @@ namespace {
 // Cells stop dividing at this many candidates: scanning a few entries beats
 // another level of descent.
 constexpr std::uint32_t kLeafCandidates = 12;
-// Candidate lists stop growing here (entries, 4 bytes each); cells then
-// stay as they are and their longer lists are scanned instead.
-constexpr std::size_t kPoolLimit = std::size_t{1} << 23;
 
 // One channel's share of the distance for a difference d >= 0: its square,
 // divided by 16 (truncating) in the scaled form used above maxval 255. A
@@ -34,8 +31,9 @@ inline std::uint32_t distance(const sample a[3], const sample b[3]) {
 
 }  // namespace
 
-NearestColorIndex::NearestColorIndex(const color_count *colormap, int ncolors, sample maxval)
-    : maxval_(maxval), scaled_(maxval > 255) {
+NearestColorIndex::NearestColorIndex(const color_count *colormap, int ncolors, sample maxval,
+                                     std::size_t poolLimit)
+    : maxval_(maxval), poolLimit_(poolLimit), scaled_(maxval > 255) {
     // First entries of distinct colours; runs of one colour (the surplus
     // black of a median cut) cost one comparison an entry.
     std::unordered_map<std::uint64_t, int> seen;
@@ -71,8 +69,11 @@ std::uint32_t NearestColorIndex::search(const sample c[3]) {
     sample lo[3] = {0, 0, 0};
     while (nodes_[node].children != kLeaf) {
         const unsigned childShift = shift - 1;
-        if (nodes_[node].children == kNone)
+        if (nodes_[node].children == kNone) {
             buildChildren<Scaled>(node, lo, childShift);
+            if (nodes_[node].children == kLeaf)
+                break;  // no room for the children's lists
+        }
         unsigned octant = 0;
         for (int k = 0; k < 3; ++k) {
             const unsigned bit = (c[k] >> childShift) & 1u;
@@ -109,7 +110,7 @@ void NearestColorIndex::buildChildren(std::uint32_t node, const sample lo[3], un
     const std::uint32_t parentCount = nodes_[node].count;
     const std::int32_t firstChild = static_cast<std::int32_t>(nodes_.size());
     const sample width = sample{1} << childShift;
-    bool poolFull = pool_.size() + std::size_t{8} * parentCount > kPoolLimit;
+    bool poolFull = pool_.size() + std::size_t{8} * parentCount > poolLimit_;
     if (poolFull) {
         // No room for more lists: this cell stays a leaf.
         nodes_[node].children = kLeaf;

@@ -20,6 +20,7 @@
 #ifndef QUANTIZE_NEAREST_H
 #define QUANTIZE_NEAREST_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,8 +30,13 @@ namespace quantize {
 
 class NearestColorIndex {
 public:
+    // Candidate lists stop growing at this many entries in all (4 bytes
+    // each); cells then stay undivided and their longer lists are scanned.
+    static constexpr std::size_t kPoolLimit = std::size_t{1} << 23;
+
     // colormap: ncolors > 0 entries whose samples lie in 0..maxval.
-    NearestColorIndex(const color_count *colormap, int ncolors, sample maxval);
+    NearestColorIndex(const color_count *colormap, int ncolors, sample maxval,
+                      std::size_t poolLimit = kPoolLimit);
 
     // The number of the nearest distinct colour to (r, g, b), samples in
     // 0..maxval; distinct colours are numbered 0 up in map order.
@@ -72,6 +78,7 @@ private:
     std::vector<std::uint32_t> pool_;  // candidate lists, as entry numbers
     std::vector<std::uint32_t> scratch_;
     sample maxval_;
+    std::size_t poolLimit_;
     unsigned rootShift_;  // the root cell is 2^rootShift_ samples wide
     bool scaled_;
 };
