@@ -4,22 +4,18 @@
 #define KESTRUM_COLORMAP_TESTUTIL_H
 
 #include <kestrum/colormap.h>
+#include <kestrum/common.h>
 
 #include <cstdint>
 #include <ostream>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
-inline bool operator==(const pixel &a, const pixel &b) {
-    return a.r == b.r && a.g == b.g && a.b == b.b;
-}
-inline void PrintTo(const pixel &p, std::ostream *os) {
-    *os << "(" << p.r << ", " << p.g << ", " << p.b << ")";
-}
-inline bool operator==(const color_count &a, const color_count &b) {
-    return a.color == b.color && a.value == b.value;
-}
+inline bool operator==(const pixel &a, const pixel &b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+inline void PrintTo(const pixel &p, std::ostream *os) { *os << "(" << p.r << ", " << p.g << ", " << p.b << ")"; }
+inline bool operator==(const color_count &a, const color_count &b) { return a.color == b.color && a.value == b.value; }
 inline void PrintTo(const color_count &c, std::ostream *os) {
     PrintTo(c.color, os);
     *os << "x" << c.value;
@@ -28,44 +24,31 @@ inline void PrintTo(const color_count &c, std::ostream *os) {
 namespace colormaptest {
 
 // An image held as the library expects it: an array of row pointers.
-class Image {
-public:
-    Image(int cols, int rows)
-        : cols_(cols), rows_(rows), data_(static_cast<std::size_t>(cols) * rows) { index(); }
-    explicit Image(const std::vector<std::vector<pixel>> &rows)
-        : cols_(rows.empty() ? 0 : static_cast<int>(rows[0].size())),
-          rows_(static_cast<int>(rows.size())) {
-        for (const auto &row : rows)
-            data_.insert(data_.end(), row.begin(), row.end());
-        index();
+struct Image {
+    int cols, rows;
+    std::vector<pixel> raster;
+    std::vector<pixel *> index;
+    Image(int c, int r) : cols(c), rows(r), raster(std::size_t(c) * r) { reindex(); }
+    Image(const std::vector<std::vector<pixel>> &image) : cols(int(image[0].size())), rows(int(image.size())) {
+        for (const auto &row : image)
+            raster.insert(raster.end(), row.begin(), row.end());
+        reindex();
     }
-    Image(const Image &other) : cols_(other.cols_), rows_(other.rows_), data_(other.data_) { index(); }
-
-    int cols() const { return cols_; }
-    int rows() const { return rows_; }
-    pixel **pixels() { return rowIndex_.data(); }
-    pixel &at(int row, int col) { return data_[static_cast<std::size_t>(row) * cols_ + col]; }
-    const std::vector<pixel> &raster() const { return data_; }
-
-    // The image as a plain PPM file.
-    std::string plainPpm(sample maxval) const {
-        std::string s = "P3\n" + std::to_string(cols_) + " " + std::to_string(rows_) + "\n" +
-                        std::to_string(maxval) + "\n";
-        for (const pixel &p : data_)
+    Image(const Image &other) : cols(other.cols), rows(other.rows), raster(other.raster) { reindex(); }
+    void reindex() {
+        index.clear();
+        for (int r = 0; r < rows; ++r)
+            index.push_back(raster.data() + std::size_t(r) * cols);
+        index.push_back(nullptr);
+    }
+    pixel **pixels() { return index.data(); }
+    pixel &at(int row, int col) { return raster[std::size_t(row) * cols + col]; }
+    std::string plainPpm() const {
+        std::string s = "P3\n" + std::to_string(cols) + " " + std::to_string(rows) + "\n65535\n";
+        for (const pixel &p : raster)
             s += std::to_string(p.r) + " " + std::to_string(p.g) + " " + std::to_string(p.b) + "\n";
         return s;
     }
-
-private:
-    void index() {
-        rowIndex_.clear();
-        for (int r = 0; r < rows_; ++r)
-            rowIndex_.push_back(data_.data() + static_cast<std::size_t>(r) * cols_);
-        rowIndex_.push_back(nullptr);
-    }
-    int cols_, rows_;
-    std::vector<pixel> data_;
-    std::vector<pixel *> rowIndex_;
 };
 
 // Pixels drawn from a palette of `colors` random colours with samples up to
@@ -78,19 +61,21 @@ inline Image randomImage(int cols, int rows, int colors, sample maxval, std::uin
         p = pixel{sampleDist(gen), sampleDist(gen), sampleDist(gen)};
     std::uniform_int_distribution<std::size_t> pick(0, palette.size() - 1);
     Image img(cols, rows);
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            img.at(r, c) = palette[pick(gen)];
+    for (pixel &p : img.raster)
+        p = palette[pick(gen)];
     return img;
 }
 
-// The used entries of a histogram (null: no entries), which it releases.
-inline std::vector<color_count> takeHistogram(color_histogram chv, int colors) {
-    std::vector<color_count> v;
-    if (chv == nullptr)
-        return v;
-    v.assign(chv, chv + colors);
-    ppm_freecolorhist(chv);
+// The used entries of a histogram or colour row (null: none), which it releases.
+template <typename T>
+std::vector<T> take(T *entries, int n) {
+    std::vector<T> v;
+    if (entries)
+        v.assign(entries, entries + n);
+    if constexpr (std::is_same_v<T, color_count>)
+        ppm_freecolorhist(entries);
+    else
+        pm_freerow(entries);
     return v;
 }
 
