@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+
+#include <sys/mman.h>
 
 #include "packed_image.h"
 
@@ -13,6 +16,7 @@ constexpr unsigned kMemoBits = 16;
 // The direct table is used up to 2^24 colours (32 MiB, touched only where
 // colours occur) and only while colour numbers fit 16 bits.
 constexpr unsigned kDirectMaxBits = 24;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 }  // namespace
 
@@ -22,8 +26,31 @@ FastConverter::FastConverter(const color_count *colormap, int ncolors, sample ma
         colors_.push_back(index_.colorOf(id));
     while (bits_ < 16 && (sample{1} << bits_) <= maxval)
         ++bits_;
-    if (3 * bits_ <= kDirectMaxBits && index_.distinctCount() < 65535)
-        direct_ = static_cast<std::uint16_t *>(std::calloc(std::size_t{1} << (3 * bits_), sizeof(std::uint16_t)));
+    if (3 * bits_ <= kDirectMaxBits && index_.distinctCount() < 65535) {
+        // Morton order: the bits of the three samples interleaved, so that
+        // nearby colours (neighbouring pixels, dithered variants of one
+        // colour) share cache lines and pages.
+        for (sample v = 0; v < (sample{1} << bits_); ++v) {
+            std::uint32_t spread = 0;
+            for (unsigned bit = 0; bit < bits_; ++bit)
+                spread |= ((v >> bit) & 1u) << (3 * bit);
+            spread_.push_back(spread);
+        }
+        const std::size_t bytes = (std::size_t{1} << (3 * bits_)) * sizeof(std::uint16_t);
+        if (bytes >= kHugePage) {
+            // Zeroed pages on first touch, in huge pages where the system
+            // offers them: the table is read all over, and a TLB miss per
+            // lookup would cost more than the search it saves.
+            void *block = nullptr;
+            if (posix_memalign(&block, kHugePage, bytes) == 0) {
+                madvise(block, bytes, MADV_HUGEPAGE);
+                std::memset(block, 0, bytes);
+                direct_ = static_cast<std::uint16_t *>(block);
+            }
+        } else {
+            direct_ = static_cast<std::uint16_t *>(std::calloc(bytes, 1));
+        }
+    }
     if (direct_ == nullptr)
         memo_.assign(std::size_t{1} << kMemoBits, MemoSlot{0, 0});
 }
@@ -33,7 +60,7 @@ FastConverter::~FastConverter() { std::free(direct_); }
 // The distinct colour number nearest to (r, g, b), through the cache.
 inline std::uint32_t FastConverter::lookup(sample r, sample g, sample b) {
     if (direct_ != nullptr) {
-        std::uint16_t &slot = direct_[(std::size_t{r} << (2 * bits_)) | (std::size_t{g} << bits_) | b];
+        std::uint16_t &slot = direct_[(spread_[r] << 2) | (spread_[g] << 1) | spread_[b]];
         if (slot == 0)
             slot = static_cast<std::uint16_t>(index_.nearestDistinct(r, g, b) + 1);
         return slot - 1u;

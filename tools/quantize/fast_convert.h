@@ -51,6 +51,7 @@ private:
     // Direct table: distinct colour number + 1, 0 when not yet searched.
     unsigned bits_ = 0;
     std::uint16_t *direct_ = nullptr;
+    std::vector<std::uint32_t> spread_;  // sample -> its bits 3 apart
     // Memo of 2^kMemoBits colours otherwise.
     struct MemoSlot {
         std::uint64_t key;  // colour + 1 (0: empty)

@@ -55,6 +55,10 @@ NearestColorIndex::NearestColorIndex(const color_count *colormap, int ncolors, s
     if (root.count <= kLeafCandidates || rootShift_ == 0)
         root.children = kLeaf;
     nodes_.push_back(root);
+    // The root as the last leaf: right when it is one, never matched otherwise.
+    lastShift_ = root.children == kLeaf ? rootShift_ : 0;
+    if (root.children != kLeaf)
+        lastLo_[0] = maxval + 1;
 }
 
 std::uint32_t NearestColorIndex::nearestDistinct(sample r, sample g, sample b) {
@@ -64,6 +68,9 @@ std::uint32_t NearestColorIndex::nearestDistinct(sample r, sample g, sample b) {
 
 template <bool Scaled>
 std::uint32_t NearestColorIndex::search(const sample c[3]) {
+    if (((c[0] - lastLo_[0]) >> lastShift_) == 0 && ((c[1] - lastLo_[1]) >> lastShift_) == 0 &&
+        ((c[2] - lastLo_[2]) >> lastShift_) == 0)
+        return scanLeaf<Scaled>(nodes_[lastLeaf_], c);
     std::uint32_t node = 0;
     unsigned shift = rootShift_;  // the current cell is 2^shift wide
     sample lo[3] = {0, 0, 0};
@@ -83,6 +90,9 @@ std::uint32_t NearestColorIndex::search(const sample c[3]) {
         node = static_cast<std::uint32_t>(nodes_[node].children) + octant;
         shift = childShift;
     }
+    lastLeaf_ = node;
+    lastShift_ = shift;
+    std::copy(lo, lo + 3, lastLo_);
     return scanLeaf<Scaled>(nodes_[node], c);
 }
 

@@ -77,6 +77,11 @@ private:
     std::vector<Node> nodes_;          // nodes_[0]: the whole cube
     std::vector<std::uint32_t> pool_;  // candidate lists, as entry numbers
     std::vector<std::uint32_t> scratch_;
+    // The leaf of the last search: successive colours (neighbouring pixels,
+    // more so with dithering) often fall in the same cell.
+    std::uint32_t lastLeaf_ = 0;
+    sample lastLo_[3] = {0, 0, 0};
+    unsigned lastShift_;
     sample maxval_;
     std::size_t poolLimit_;
     unsigned rootShift_;  // the root cell is 2^rootShift_ samples wide
