@@ -10,6 +10,10 @@ namespace {
 // Cells stop dividing at this many candidates: scanning a few entries beats
 // another level of descent.
 constexpr std::uint32_t kLeafCandidates = 12;
+// The flat grid: 32 cells a side at most (32768 cells), and cells of more
+// candidates than this go down the tree instead.
+constexpr unsigned kFlatBits = 5;
+constexpr std::uint32_t kFlatCandidates = 32;
 
 // One channel's share of the distance for a difference d >= 0: its square,
 // divided by 16 (truncating) in the scaled form used above maxval 255. A
@@ -55,6 +59,9 @@ NearestColorIndex::NearestColorIndex(const color_count *colormap, int ncolors, s
     if (root.count <= kLeafCandidates || rootShift_ == 0)
         root.children = kLeaf;
     nodes_.push_back(root);
+    flatBits_ = std::min(rootShift_, kFlatBits);
+    flatShift_ = rootShift_ - flatBits_;
+    flat_.assign(std::size_t{1} << (3 * flatBits_), FlatCell{0, kUnbuilt});
     // The root as the last leaf: right when it is one, never matched otherwise.
     lastShift_ = root.children == kLeaf ? rootShift_ : 0;
     if (root.children != kLeaf)
@@ -68,13 +75,61 @@ std::uint32_t NearestColorIndex::nearestDistinct(sample r, sample g, sample b) {
 
 template <bool Scaled>
 std::uint32_t NearestColorIndex::search(const sample c[3]) {
+    const std::uint32_t cell = ((c[0] >> flatShift_) << (2 * flatBits_)) |
+                               ((c[1] >> flatShift_) << flatBits_) | (c[2] >> flatShift_);
+    FlatCell &flat = flat_[cell];
+    if (flat.count == kUnbuilt) {
+        // The cell's node of the tree (or the leaf above it), copied flat.
+        sample lo[3] = {0, 0, 0};
+        unsigned shift;
+        const Node &node = nodes_[descend<Scaled>(c, flatShift_, lo, &shift)];
+        flat.first = static_cast<std::uint32_t>(flatPool_.size());
+        flat.count = node.count <= kFlatCandidates ? node.count : 0;
+        for (std::uint32_t k = 0; k < flat.count; ++k) {
+            const std::uint32_t id = pool_[node.first + k];
+            flatPool_.push_back(Candidate{{entries_[id].rgb[0], entries_[id].rgb[1], entries_[id].rgb[2]}, id});
+        }
+    }
+    if (flat.count != 0)
+        return scanFlat<Scaled>(cell, c);
     if (((c[0] - lastLo_[0]) >> lastShift_) == 0 && ((c[1] - lastLo_[1]) >> lastShift_) == 0 &&
         ((c[2] - lastLo_[2]) >> lastShift_) == 0)
         return scanLeaf<Scaled>(nodes_[lastLeaf_], c);
+    sample lo[3] = {0, 0, 0};
+    unsigned shift;
+    const std::uint32_t node = descend<Scaled>(c, 0, lo, &shift);
+    lastLeaf_ = node;
+    lastShift_ = shift;
+    std::copy(lo, lo + 3, lastLo_);
+    return scanLeaf<Scaled>(nodes_[node], c);
+}
+
+// The lowest-numbered candidate of least distance in a flat cell.
+template <bool Scaled>
+std::uint32_t NearestColorIndex::scanFlat(std::uint32_t cell, const sample c[3]) const {
+    const Candidate *cand = flatPool_.data() + flat_[cell].first;
+    const std::uint32_t count = flat_[cell].count;
+    std::uint32_t best = cand[0].id;
+    std::uint32_t bestDistance = distance<Scaled>(c, cand[0].rgb);
+    for (std::uint32_t k = 1; k < count; ++k) {
+        // Without branches: which candidate wins is data, not pattern.
+        const std::uint32_t d = distance<Scaled>(c, cand[k].rgb);
+        const bool nearer = d < bestDistance;
+        best = nearer ? cand[k].id : best;
+        bestDistance = nearer ? d : bestDistance;
+    }
+    return best;
+}
+
+// Walks down from the root to the leaf holding c, or to the node of cells
+// 2^stopShift wide on the way, making the nodes it needs. lo receives the
+// low corner of the node's cell and *shiftP its width as a power of two.
+template <bool Scaled>
+std::uint32_t NearestColorIndex::descend(const sample c[3], unsigned stopShift, sample lo[3],
+                                         unsigned *shiftP) {
     std::uint32_t node = 0;
     unsigned shift = rootShift_;  // the current cell is 2^shift wide
-    sample lo[3] = {0, 0, 0};
-    while (nodes_[node].children != kLeaf) {
+    while (shift > stopShift && nodes_[node].children != kLeaf) {
         const unsigned childShift = shift - 1;
         if (nodes_[node].children == kNone) {
             buildChildren<Scaled>(node, lo, childShift);
@@ -90,10 +145,8 @@ std::uint32_t NearestColorIndex::search(const sample c[3]) {
         node = static_cast<std::uint32_t>(nodes_[node].children) + octant;
         shift = childShift;
     }
-    lastLeaf_ = node;
-    lastShift_ = shift;
-    std::copy(lo, lo + 3, lastLo_);
-    return scanLeaf<Scaled>(nodes_[node], c);
+    *shiftP = shift;
+    return node;
 }
 
 // The lowest-numbered candidate of least distance.

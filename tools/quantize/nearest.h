@@ -69,9 +69,32 @@ private:
     template <bool Scaled>
     std::uint32_t search(const sample c[3]);
     template <bool Scaled>
+    std::uint32_t descend(const sample c[3], unsigned stopShift, sample lo[3], unsigned *shiftP);
+    template <bool Scaled>
+    std::uint32_t scanFlat(std::uint32_t cell, const sample c[3]) const;
+    template <bool Scaled>
     void buildChildren(std::uint32_t node, const sample lo[3], unsigned childShift);
     template <bool Scaled>
     std::uint32_t scanLeaf(const Node &node, const sample c[3]) const;
+
+    // A flat grid over the cube, 2^flatShift_ samples a cell, each cell
+    // holding a copy of its candidates' colours: one load and a scan of
+    // adjacent memory for a colour, where the descent walks a node a level.
+    // Cells are filled on first use; one with too many candidates sends its
+    // colours down the tree.
+    struct Candidate {
+        sample rgb[3];
+        std::uint32_t id;
+    };
+    struct FlatCell {
+        std::uint32_t first;  // flatPool_[first .. first + count)
+        std::uint32_t count;  // kUnbuilt until filled
+    };
+    static constexpr std::uint32_t kUnbuilt = UINT32_MAX;
+    std::vector<FlatCell> flat_;
+    std::vector<Candidate> flatPool_;
+    unsigned flatBits_;   // cells a side: 2^flatBits_
+    unsigned flatShift_;
 
     std::vector<Entry> entries_;       // distinct colours in map order
     std::vector<Node> nodes_;          // nodes_[0]: the whole cube
