@@ -1,8 +1,12 @@
 // The whole run of the quantizer on small images, as its main drives it:
-// read the input (and a map image), choose the colour map by median cut or
-// from the map, convert every row (with or without dithering) and write the
-// image to memory. A run that completes must have written one PPM image of
-// the input's size whose every pixel is a colour of the map.
+// read the input (and a map image) into the packed form, choose the colour
+// map by median cut or from the map, convert every row (with or without
+// dithering) and write the image to memory. A run that completes must have
+// written one PPM image of the input's size whose every pixel is a colour of
+// the map, and the same bytes as the straightforward path (row arrays,
+// rescaled in place, linear search through the colour cache); a refused
+// input must be refused by both. (The random starting errors of dithering
+// come from one fixed seed here, so dithered runs compare too.)
 //
 // Input layout: a flags byte (1: dither, 2: map image, 4: plain output), the
 // number of colours less 2, and with a map image two bytes (big-endian) of
@@ -13,10 +17,16 @@
 
 #include <cstdlib>
 
+#include <cstring>
+#include <optional>
+
 #include "colormap_source.h"
+#include "fast_convert.h"
 #include "floyd.h"
 #include "harness.h"
 #include "image_input.h"
+#include "packed_colormap_source.h"
+#include "packed_image.h"
 #include "search.h"
 
 using namespace fuzzharness;
@@ -38,21 +48,76 @@ bool headerSmall(const uint8_t *data, size_t size) {
     return smallEnough(cols, rows, kMaxRunPixels);
 }
 
+// A refused input whose header claims at most this many pixels is also
+// handed to the packed reader, to see it refuse the input as well: what the
+// interrupted reader held cannot be freed and is set aside, so the claim is
+// kept small.
+constexpr long long kMaxRefusedPixels = 256;
+
 struct Run {
     bool floyd, useMap;
     int requestedColors;
     std::string inputPath, mapPath;
     FILE *out = nullptr;  // a memory stream, owned by the caller
+    // Held here, not in the guarded body, so that they are destroyed even
+    // when a fatal path ends the run.
+    std::optional<PackedImage> image, map;
     // What the run wrote: its size and maxval, and the colour map.
     int cols = 0, rows = 0;
     sample maxval = 0;
     std::vector<pixel> colormap;
 };
 
+// The driver's steps, as main runs them, writing to run.out.
+void quantizeRun(Run &run) {
+    run.image = readPackedImage(run.inputPath.c_str());
+    const PackedImage &image = *run.image;
+    color_histogram colormap;
+    int newcolors;
+    sample newmaxval;
+    SampleScale scale;
+    if (run.useMap) {
+        run.map = readPackedImage(run.mapPath.c_str());
+        if (run.map->cols == 0 || run.map->rows == 0)
+            pm_error("colormap in file '%s' contains no pixels", run.mapPath.c_str());
+        computeColorMapFromMapPacked(image, *run.map, &colormap, &newcolors, &scale);
+        newmaxval = run.map->maxval;
+    } else {
+        newcolors = run.requestedColors;
+        computeColorMapFromInputPacked(image, newcolors, &colormap, &newmaxval, &scale);
+    }
+    FUZZ_CHECK(newcolors >= 1);
+
+    ppm_writeppminit(run.out, image.cols, image.rows, newmaxval, 0);
+    fserr_state fs{};
+    if (run.floyd)
+        initFserr(&fs, image.cols);
+    {
+        FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
+        std::vector<pixel> out(static_cast<std::size_t>(image.cols));
+        for (int row = 0; row < image.rows; ++row) {
+            image.dispatch([&](auto word) {
+                using Word = decltype(word);
+                converter.convert(image.row<Word>(row), image.cols, out.data(),
+                                  run.floyd ? &fs : nullptr);
+            });
+            ppm_writeppmrow(run.out, out.data(), image.cols, newmaxval, 0);
+        }
+    }
+    run.cols = image.cols;
+    run.rows = image.rows;
+    run.maxval = newmaxval;
+    for (int i = 0; i < newcolors; ++i)
+        run.colormap.push_back(colormap[i].color);
+    if (run.floyd)
+        freeFserr(&fs);
+    ppm_freecolorhist(colormap);
+}
+
 bool samePixel(const pixel &a, const pixel &b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
 
-// The driver's steps, writing to run.out.
-void quantizeRun(Run &run) {
+// The same run the straightforward way, writing to run.out.
+void referenceRun(Run &run) {
     int cols, rows;
     sample maxval;
     pixel **pixels = readImage(run.inputPath.c_str(), &cols, &rows, &maxval);
@@ -89,16 +154,37 @@ void quantizeRun(Run &run) {
     }
     ppm_freecolorhash(cht);
     cht = nullptr;
-    run.cols = cols;
-    run.rows = rows;
-    run.maxval = newmaxval;
-    for (int i = 0; i < newcolors; ++i)
-        run.colormap.push_back(colormap[i].color);
-
     if (run.floyd)
         freeFserr(&fs);
     ppm_freecolorhist(colormap);
     pm_freearray(reinterpret_cast<void **>(pixels), rows);
+}
+
+// Reads an image whole with the library's reader and refuses samples above
+// its maxval, as the quantizer does; true when the image is acceptable.
+void validateImage(const uint8_t *data, size_t size) {
+    FILE *file = memoryStream(data, size);
+    int cols, rows;
+    sample maxval;
+    pixel **pixels = ppm_readppm(file, &cols, &rows, &maxval);
+    fclose(file);
+    for (int row = 0; row < rows; ++row)
+        for (int col = 0; col < cols; ++col) {
+            const pixel &p = pixels[row][col];
+            if (p.r > maxval || p.g > maxval || p.b > maxval)
+                pm_error("sample above maxval");
+        }
+    pm_freearray(reinterpret_cast<void **>(pixels), rows);
+}
+
+long long claimedPixels(const uint8_t *data, size_t size) {
+    FILE *file = memoryStream(data, size);
+    int cols = 0, rows = 0;
+    sample maxval;
+    format_code format;
+    guarded([&] { ppm_readppminit(file, &cols, &rows, &maxval, &format); });
+    fclose(file);
+    return static_cast<long long>(cols) * rows + cols + rows;
 }
 
 // Reads back what a completed run wrote: the input's size, the map's maxval,
@@ -131,6 +217,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 2)
         return 0;
+    struct PlainOutputReset {
+        ~PlainOutputReset() { pm_plain_output = 0; }
+    } plainOutputReset;
     Run run;
     run.floyd = data[0] & 1;
     run.useMap = data[0] & 2;
@@ -149,30 +238,74 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t *image = data + pos;
     const size_t imageSize = size - pos;
 
-    char *output = nullptr;
-    size_t outputSize = 0;
-    run.out = open_memstream(&output, &outputSize);
+    // Only images that can be read whole go through the runs: a packed
+    // reader interrupted by a fatal path leaves blocks that cannot be freed.
+    // Refused ones with small claims must be refused by it too.
     int status = 0;
-    const bool completed = guarded(
+    bool small = false;
+    const bool readable = guarded(
         [&] {
             if (!headerSmall(image, imageSize) || (run.useMap && !headerSmall(map, mapSize)))
                 return;
-            run.inputPath = scratchFile("input", image, imageSize);
+            small = true;
+            validateImage(image, imageSize);
             if (run.useMap)
-                run.mapPath = scratchFile("map", map, mapSize);
-            quantizeRun(run);
+                validateImage(map, mapSize);
         },
         &status);
+    if (!readable) {
+        FUZZ_CHECK(status == 1);
+        const bool smallClaims = claimedPixels(image, imageSize) <= kMaxRefusedPixels &&
+                                 (!run.useMap || claimedPixels(map, mapSize) <= kMaxRefusedPixels);
+        if (smallClaims) {
+            run.inputPath = scratchFile("input", image, imageSize);
+            run.mapPath = scratchFile("map", map, mapSize);
+            FUZZ_CHECK(!guarded([&] {
+                readPackedImage(run.inputPath.c_str());
+                if (run.useMap)
+                    readPackedImage(run.mapPath.c_str());
+            }, &status));
+            FUZZ_CHECK(status == 1);
+        }
+        return 0;
+    }
+    if (!small)
+        return 0;
+    run.inputPath = scratchFile("input", image, imageSize);
+    if (run.useMap)
+        run.mapPath = scratchFile("map", map, mapSize);
+
+    char *output = nullptr, *reference = nullptr;
+    size_t outputSize = 0, referenceSize = 0;
+    run.out = open_memstream(&output, &outputSize);
+    int runStatus = 0;
+    const bool completed = guarded([&] { quantizeRun(run); }, &runStatus);
+    FUZZ_CHECK(fclose(run.out) == 0);
+    run.image.reset();
+    run.map.reset();
+
+    Run ref;
+    ref.floyd = run.floyd;
+    ref.useMap = run.useMap;
+    ref.requestedColors = run.requestedColors;
+    ref.inputPath = run.inputPath;
+    ref.mapPath = run.mapPath;
+    ref.out = open_memstream(&reference, &referenceSize);
+    int refStatus = 0;
+    const bool refCompleted = guarded([&] { referenceRun(ref); }, &refStatus);
+    FUZZ_CHECK(fclose(ref.out) == 0);
     cht = nullptr;
     usehash = 0;
-    FUZZ_CHECK(fclose(run.out) == 0);
-    if (completed && !run.colormap.empty()) {
+
+    FUZZ_CHECK(completed == refCompleted);
+    if (!completed)
+        FUZZ_CHECK(runStatus == 1 && refStatus == 1);
+    if (completed) {
+        FUZZ_CHECK(outputSize == referenceSize && memcmp(output, reference, outputSize) == 0);
         int readStatus = 0;
         FUZZ_CHECK(guarded([&] { checkOutput(run, output, outputSize); }, &readStatus));
     }
-    pm_plain_output = 0;
     free(output);
-    if (!completed)
-        FUZZ_CHECK(status == 1);
+    free(reference);
     return 0;
 }
