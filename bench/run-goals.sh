@@ -32,7 +32,7 @@ done
 echo "== building (Release) in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUM_BUILD_BENCH=ON \
     -DKESTRUM_BUILD_TESTS=ON >/dev/null
-cmake --build "$build" -j2 --target quantize quantize_reference bench_images formats_bench quantize_test >/dev/null
+cmake --build "$build" -j2 --target quantize quantize_reference dither_check bench_images formats_bench quantize_test >/dev/null
 q=$build/tools/quantize/quantize
 ref=$build/bench/quantize_reference
 gen=$build/bench/bench_images
@@ -68,6 +68,15 @@ same -mapfile map256.ppm small.ppm
 same 64 deep.ppm
 same -mapfile map256.ppm deep.ppm
 rm -f fast.out fast.err ref.out ref.err ref.msg
+
+# quantize dithers from random starting errors, so its dithered output is
+# compared inside one program, both paths starting from the same errors
+# (the straightforward path's chained cache makes the large photo slow).
+echo "== exactness of dithering, from the same starting errors"
+"$build/bench/dither_check" -quiet -mapfile map256.ppm small.ppm
+"$build/bench/dither_check" -quiet 256 small.ppm
+"$build/bench/dither_check" -quiet -mapfile map256.ppm deep.ppm
+"$build/bench/dither_check" -quiet 64 deep.ppm
 
 echo "== differential tests, $diffscale times the normal trials"
 KESTRUM_TEST_DATA=$root QUANTIZE_DIFF_SCALE=$diffscale "$build/tools/quantize/quantize_test" \

@@ -17,40 +17,63 @@ constexpr unsigned kMemoBits = 16;
 // colours occur) and only while colour numbers fit 16 bits.
 constexpr unsigned kDirectMaxBits = 24;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Dithering goes through the grid of cells when the direct table would be
+// larger than this many colours (512 KiB: it then stays in the processor's
+// cache).
+constexpr unsigned kCellsAboveBits = 18;
+// Cells 2^2 samples a side: small enough for a few candidates each, and a
+// grid of at most 2^18 cells.
+constexpr unsigned kCellSampleBits = 2;
+// A cell list's count lives in 8 bits; the largest marks a cell without one.
+constexpr std::uint32_t kFallbackCell = 0xFF;
+constexpr std::uint32_t kMaxCellCandidates = kFallbackCell - 1;
+
+inline std::uint32_t packColor(sample r, sample g, sample b) { return (r << 16) | (g << 8) | b; }
 
 }  // namespace
 
 FastConverter::FastConverter(const color_count *colormap, int ncolors, sample maxval, SampleScale scale)
-    : index_(colormap, ncolors, maxval), scale_(std::move(scale)), maxval_(maxval) {
+    : FastConverter(colormap, ncolors, maxval, std::move(scale), kCellPoolLimit) {}
+
+FastConverter::FastConverter(const color_count *colormap, int ncolors, sample maxval, SampleScale scale,
+                             std::size_t cellPoolLimit)
+    : index_(colormap, ncolors, maxval), scale_(std::move(scale)), maxval_(maxval),
+      cellPoolLimit_(std::min(cellPoolLimit, kCellPoolLimit)) {
     for (std::uint32_t id = 0; id < index_.distinctCount(); ++id)
         colors_.push_back(index_.colorOf(id));
     while (bits_ < 16 && (sample{1} << bits_) <= maxval)
         ++bits_;
-    if (3 * bits_ <= kDirectMaxBits && index_.distinctCount() < 65535) {
-        // Morton order: the bits of the three samples interleaved, so that
-        // nearby colours (neighbouring pixels, dithered variants of one
-        // colour) share cache lines and pages.
-        for (sample v = 0; v < (sample{1} << bits_); ++v) {
-            std::uint32_t spread = 0;
-            for (unsigned bit = 0; bit < bits_; ++bit)
-                spread |= ((v >> bit) & 1u) << (3 * bit);
-            spread_.push_back(spread);
-        }
-        const std::size_t bytes = (std::size_t{1} << (3 * bits_)) * sizeof(std::uint16_t);
-        if (bytes >= kHugePage) {
-            // Zeroed pages on first touch, in huge pages where the system
-            // offers them: the table is read all over, and a TLB miss per
-            // lookup would cost more than the search it saves.
-            void *block = nullptr;
-            if (posix_memalign(&block, kHugePage, bytes) == 0) {
-                madvise(block, bytes, MADV_HUGEPAGE);
-                std::memset(block, 0, bytes);
-                direct_ = static_cast<std::uint16_t *>(block);
-            }
-        } else {
-            direct_ = static_cast<std::uint16_t *>(std::calloc(bytes, 1));
-        }
+    directWanted_ = 3 * bits_ <= kDirectMaxBits && index_.distinctCount() < 65535;
+    useCells_ = maxval <= 255 && 3 * bits_ > kCellsAboveBits;
+    if (!directWanted_)
+        memo_.assign(std::size_t{1} << kMemoBits, MemoSlot{0, 0});
+}
+
+void FastConverter::makeDirectTable() {
+    // Morton order: the bits of the three samples interleaved, so that
+    // nearby colours (neighbouring pixels, dithered variants of one
+    // colour) share cache lines and pages.
+    for (sample v = 0; v < (sample{1} << bits_); ++v) {
+        std::uint32_t spread = 0;
+        for (unsigned bit = 0; bit < bits_; ++bit)
+            spread |= ((v >> bit) & 1u) << (3 * bit);
+        spread_.push_back(spread);
     }
+    const std::size_t bytes = (std::size_t{1} << (3 * bits_)) * sizeof(std::uint16_t);
+    if (bytes >= kHugePage) {
+        // Zeroed pages on first touch, in huge pages where the system
+        // offers them: the table is read all over, and a TLB miss per
+        // lookup would cost more than the search it saves.
+        void *block = nullptr;
+        if (posix_memalign(&block, kHugePage, bytes) == 0) {
+            madvise(block, bytes, MADV_HUGEPAGE);
+            std::memset(block, 0, bytes);
+            direct_ = static_cast<std::uint16_t *>(block);
+        }
+    } else {
+        direct_ = static_cast<std::uint16_t *>(std::calloc(bytes, 1));
+    }
+    directWanted_ = false;
     if (direct_ == nullptr)
         memo_.assign(std::size_t{1} << kMemoBits, MemoSlot{0, 0});
 }
@@ -74,16 +97,80 @@ inline std::uint32_t FastConverter::lookup(sample r, sample g, sample b) {
     return slot.id;
 }
 
+// The colour of the cell's candidates nearest to (r, g, b): the first in
+// map order at the least distance.
+inline pixel FastConverter::cellLookup(sample r, sample g, sample b) {
+    std::uint32_t &cell = cells_[((r >> cellShift_) << (2 * cellBits_)) | ((g >> cellShift_) << cellBits_) |
+                                 (b >> cellShift_)];
+    if (cell == 0)
+        cell = buildCell(r, g, b);
+    const std::uint32_t count = cell & 0xFF;
+    std::uint32_t best = cell >> 8;
+    if (count != 1) {
+        if (count == kFallbackCell)
+            return colors_[index_.nearestDistinct(r, g, b)];
+        const std::uint32_t *cand = cellPool_.data() + best;
+        auto distance = [r, g, b](std::uint32_t c) {
+            const std::int32_t dr = static_cast<std::int32_t>(c >> 16) - static_cast<std::int32_t>(r);
+            const std::int32_t dg = static_cast<std::int32_t>((c >> 8) & 0xFF) - static_cast<std::int32_t>(g);
+            const std::int32_t db = static_cast<std::int32_t>(c & 0xFF) - static_cast<std::int32_t>(b);
+            return static_cast<std::uint32_t>(dr * dr + dg * dg + db * db);
+        };
+        best = cand[0];
+        std::uint32_t bestDistance = distance(best);
+        for (std::uint32_t k = 1; k < count; ++k) {
+            const std::uint32_t d = distance(cand[k]);
+            const bool nearer = d < bestDistance;
+            best = nearer ? cand[k] : best;
+            bestDistance = nearer ? d : bestDistance;
+        }
+    }
+    return pixel{best >> 16, (best >> 8) & 0xFF, best & 0xFF};
+}
+
+std::uint32_t FastConverter::buildCell(sample r, sample g, sample b) {
+    const sample lo[3] = {r >> cellShift_ << cellShift_, g >> cellShift_ << cellShift_,
+                          b >> cellShift_ << cellShift_};
+    cellScratch_.clear();
+    index_.cellCandidates(lo, cellShift_, &cellScratch_);
+    const std::size_t count = cellScratch_.size();
+    if (count == 1) {
+        const pixel c = colors_[cellScratch_[0]];
+        return (packColor(c.r, c.g, c.b) << 8) | 1;
+    }
+    if (count > kMaxCellCandidates || cellPool_.size() + count > cellPoolLimit_)
+        return kFallbackCell;
+    const std::uint32_t first = static_cast<std::uint32_t>(cellPool_.size());
+    for (std::uint32_t id : cellScratch_) {
+        const pixel c = colors_[id];
+        cellPool_.push_back(packColor(c.r, c.g, c.b));
+    }
+    return (first << 8) | static_cast<std::uint32_t>(count);
+}
+
 template <typename Word>
 void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *fs) {
     if (cols <= 0)
         return;
-    if (fs == nullptr)
+    if (fs == nullptr) {
+        if (directWanted_)
+            makeDirectTable();
         convertPlain(row, cols, out);
-    else if (fs->left_to_right)
-        convertDithered<Word, true>(row, cols, out, fs);
+        return;
+    }
+    if (useCells_ && cells_.empty()) {
+        cellShift_ = std::min(bits_, kCellSampleBits);
+        cellBits_ = bits_ - cellShift_;
+        cells_.assign(std::size_t{1} << (3 * cellBits_), 0);
+    } else if (!useCells_ && directWanted_) {
+        makeDirectTable();
+    }
+    if (useCells_)
+        fs->left_to_right ? convertDithered<Word, true, true>(row, cols, out, fs)
+                          : convertDithered<Word, false, true>(row, cols, out, fs);
     else
-        convertDithered<Word, false>(row, cols, out, fs);
+        fs->left_to_right ? convertDithered<Word, true, false>(row, cols, out, fs)
+                          : convertDithered<Word, false, false>(row, cols, out, fs);
 }
 
 template <typename Word>
@@ -105,7 +192,7 @@ void FastConverter::convertPlain(const Word *row, int cols, pixel *out) {
 // One pixel of Floyd-Steinberg as floydAdjustColor, the search and
 // floydPropagateErr do it: the error is fixed point with 1024 to a step, so
 // each share err * w / 16 of err = diff * 1024 is exactly diff * 64 * w.
-template <typename Word, bool LeftToRight>
+template <typename Word, bool LeftToRight, bool Cells>
 void FastConverter::convertDithered(const Word *row, int cols, pixel *out, fserr_state *fs) {
     using P = Packing<Word>;
     floydInitRow(fs, cols);
@@ -123,7 +210,8 @@ void FastConverter::convertDithered(const Word *row, int cols, pixel *out, fserr
             const std::int32_t v = static_cast<std::int32_t>(original[k]) + thisErr[k][col + 1] / kFserrScale;
             adjusted[k] = static_cast<sample>(std::clamp<std::int32_t>(v, 0, maxval));
         }
-        const pixel chosen = colors_[lookup(adjusted[0], adjusted[1], adjusted[2])];
+        const pixel chosen = Cells ? cellLookup(adjusted[0], adjusted[1], adjusted[2])
+                                   : colors_[lookup(adjusted[0], adjusted[1], adjusted[2])];
         const sample chosenSamples[3] = {chosen.r, chosen.g, chosen.b};
         const int ahead = LeftToRight ? col + 2 : col;
         const int behind = LeftToRight ? col : col + 2;

@@ -7,6 +7,15 @@
 // direct table indexed by the colour (2 bytes a colour) when the maxval
 // allows at most 2^24 colours, else a direct-mapped memo of recent colours
 // keyed on the whole colour. Either only remembers exact answers.
+//
+// Dithering above maxval 63 (up to 255) goes through a grid of small cells
+// instead. A dithered photograph meets millions of distinct colours, each
+// once or twice, scattered over a table far larger than the processor's
+// caches; the grid's cells are 4 samples a side, 1 MiB in all. A cell
+// holds the few map colours that can be nearest to one of its colours
+// (NearestColorIndex::cellCandidates), and a colour is looked up by
+// scanning them in map order: exact by construction, and one candidate
+// answers alone for a quarter of the pixels of a photograph.
 #ifndef QUANTIZE_FAST_CONVERT_H
 #define QUANTIZE_FAST_CONVERT_H
 
@@ -37,11 +46,22 @@ public:
     template <typename Word>
     void convert(const Word *row, int cols, pixel *out, fserr_state *fs);
 
+    // Cells' candidate lists stop growing at this many colours in all
+    // (4 bytes each); later cells fall back to the search.
+    static constexpr std::size_t kCellPoolLimit = std::size_t{1} << 21;
+
+    // cellPoolLimit: the limit of the cells' lists, for tests.
+    FastConverter(const color_count *colormap, int ncolors, sample maxval, SampleScale scale,
+                  std::size_t cellPoolLimit);
+
 private:
     std::uint32_t lookup(sample r, sample g, sample b);
+    void makeDirectTable();
+    pixel cellLookup(sample r, sample g, sample b);
+    std::uint32_t buildCell(sample r, sample g, sample b);
     template <typename Word>
     void convertPlain(const Word *row, int cols, pixel *out);
-    template <typename Word, bool LeftToRight>
+    template <typename Word, bool LeftToRight, bool Cells>
     void convertDithered(const Word *row, int cols, pixel *out, fserr_state *fs);
 
     NearestColorIndex index_;
@@ -49,7 +69,9 @@ private:
     SampleScale scale_;
     sample maxval_;
     // Direct table: distinct colour number + 1, 0 when not yet searched.
+    // Made on the first undithered row.
     unsigned bits_ = 0;
+    bool directWanted_ = false;
     std::uint16_t *direct_ = nullptr;
     std::vector<std::uint32_t> spread_;  // sample -> its bits 3 apart
     // Memo of 2^kMemoBits colours otherwise.
@@ -58,6 +80,18 @@ private:
         std::uint32_t id;
     };
     std::vector<MemoSlot> memo_;
+    // The grid for dithering, made on the first dithered row when
+    // useCells_. Each cell: 0 until built; else its count of candidates in
+    // the low 8 bits and above them the candidate's colour, packed 8 bits a
+    // sample, when there is one, or the start of its list in cellPool_;
+    // kFallbackCell when it has too many for a list.
+    bool useCells_ = false;
+    unsigned cellBits_ = 0;  // cells a side: 2^cellBits_
+    unsigned cellShift_ = 0;
+    std::size_t cellPoolLimit_;
+    std::vector<std::uint32_t> cells_;
+    std::vector<std::uint32_t> cellPool_;  // packed colours
+    std::vector<std::uint32_t> cellScratch_;
 };
 
 }  // namespace quantize

@@ -76,9 +76,9 @@ Run straightforward(const Image &img, const std::vector<color_count> &map, sampl
 }
 
 Run fast(const Image &img, const std::vector<color_count> &map, sample maxval,
-         const quantize::SampleScale &scale, Errors *errors) {
+         const quantize::SampleScale &scale, Errors *errors, std::size_t cellPoolLimit) {
     const quantize::PackedImage image = img.packed();
-    quantize::FastConverter converter(map.data(), static_cast<int>(map.size()), maxval, scale);
+    quantize::FastConverter converter(map.data(), static_cast<int>(map.size()), maxval, scale, cellPoolLimit);
     Run run;
     std::vector<pixel> out(static_cast<std::size_t>(img.cols));
     for (int r = 0; r < img.rows; ++r) {
@@ -120,14 +120,15 @@ std::vector<color_count> makeMap(std::mt19937 &rng, const Image &img, int newcol
 }
 
 void expectSameImage(const Image &input, sample mapMaxval, std::mt19937 &rng, int newcolors,
-                     const std::string &what) {
+                     const std::string &what,
+                     std::size_t cellPoolLimit = quantize::FastConverter::kCellPoolLimit) {
     const Image atMap = input.maxval == mapMaxval ? input : rescaled(input, mapMaxval);
     const auto map = makeMap(rng, atMap, newcolors);
     const quantize::SampleScale scale = quantize::rescaleTable(input.maxval, mapMaxval);
     const int dropAt = static_cast<int>(rng() % (input.rows + 1));
 
     const Run plainSlow = straightforward(atMap, map, mapMaxval, nullptr, -1);
-    const Run plainFast = fast(input, map, mapMaxval, scale, nullptr);
+    const Run plainFast = fast(input, map, mapMaxval, scale, nullptr, cellPoolLimit);
     ASSERT_TRUE(plainFast.out == plainSlow.out) << what << ", undithered";
     const Run plainRefused = straightforward(atMap, map, mapMaxval, nullptr, dropAt);
     ASSERT_TRUE(plainRefused.out == plainSlow.out) << what << ", cache dropped at row " << dropAt;
@@ -136,7 +137,7 @@ void expectSameImage(const Image &input, sample mapMaxval, std::mt19937 &rng, in
     std::mt19937 errorsA(seed), errorsB(seed);
     Errors slowErrors(input.cols, errorsA), fastErrors(input.cols, errorsB);
     const Run ditherSlow = straightforward(atMap, map, mapMaxval, &slowErrors, dropAt);
-    const Run ditherFast = fast(input, map, mapMaxval, scale, &fastErrors);
+    const Run ditherFast = fast(input, map, mapMaxval, scale, &fastErrors, cellPoolLimit);
     ASSERT_TRUE(ditherFast.out == ditherSlow.out) << what << ", dithered";
     EXPECT_EQ(ditherFast.finalErrors, ditherSlow.finalErrors) << what;
     EXPECT_EQ(fastErrors.fs.left_to_right, slowErrors.fs.left_to_right) << what;
@@ -151,7 +152,7 @@ TEST(FastConverter, WholeImagesAgreeWithConvertRow) {
     const Case cases[] = {
         {255, 255, 3000, 256}, {255, 255, 40, 300},   {255, 15, 500, 16},     {15, 255, 100, 50},
         {63, 63, 2000, 2},     {65535, 65535, 800, 64}, {65535, 300, 800, 200}, {1000, 1000, 50, 500},
-        {1, 1, 8, 3},          {0, 0, 1, 2},          {255, 65535, 200, 40},
+        {1, 1, 8, 3},          {0, 0, 1, 2},          {255, 65535, 200, 40},  {255, 100, 3000, 256},
     };
     for (int trial = 0; trial < fastpathtest::trials(1); ++trial)
         for (const Case &c : cases) {
@@ -162,6 +163,15 @@ TEST(FastConverter, WholeImagesAgreeWithConvertRow) {
                             std::to_string(c.inputMaxval) + " to " + std::to_string(c.mapMaxval) +
                                 ", " + std::to_string(c.newcolors) + " colours");
         }
+}
+
+// Dithering cells whose lists find no room fall back to the search.
+TEST(FastConverter, StaysExactWhenCellListsRunOutOfRoom) {
+    std::mt19937 rng(17);
+    for (std::size_t limit : {std::size_t{0}, std::size_t{40}, std::size_t{1000}}) {
+        const Image img = fastpathtest::randomImage(rng, 50, 20, 255, 3000);
+        expectSameImage(img, 255, rng, 256, "cell pool limit " + std::to_string(limit), limit);
+    }
 }
 
 TEST(FastConverter, PhotographAgreesWithConvertRow) {

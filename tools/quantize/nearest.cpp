@@ -14,6 +14,8 @@ constexpr std::uint32_t kLeafCandidates = 12;
 // candidates than this go down the tree instead.
 constexpr unsigned kFlatBits = 5;
 constexpr std::uint32_t kFlatCandidates = 32;
+// Pairs are compared for dominance in lists up to this long only.
+constexpr std::size_t kDominanceCandidates = 64;
 
 // One channel's share of the distance for a difference d >= 0: its square,
 // divided by 16 (truncating) in the scaled form used above maxval 255. A
@@ -179,7 +181,6 @@ void NearestColorIndex::buildChildren(std::uint32_t node, const sample lo[3], un
         nodes_[node].children = kLeaf;
         return;
     }
-    scratch_.resize(parentCount);
     for (unsigned octant = 0; octant < 8; ++octant) {
         sample clo[3], chi[3];
         bool empty = false;
@@ -191,27 +192,7 @@ void NearestColorIndex::buildChildren(std::uint32_t node, const sample lo[3], un
         }
         Node child{static_cast<std::uint32_t>(pool_.size()), 0, kLeaf};
         if (!empty) {
-            // The bound: the least, over the candidates, of the farthest
-            // distance to a colour of the cell.
-            std::uint32_t bound = UINT32_MAX;
-            for (std::uint32_t k = 0; k < parentCount; ++k) {
-                const sample *e = entries_[pool_[parentFirst + k]].rgb;
-                std::uint32_t nearDist = 0, farDist = 0;
-                for (int ch = 0; ch < 3; ++ch) {
-                    const std::uint32_t nearGap =
-                        e[ch] < clo[ch] ? clo[ch] - e[ch] : e[ch] > chi[ch] ? e[ch] - chi[ch] : 0;
-                    const std::uint32_t farGap = std::max(absDiff(e[ch], clo[ch]), absDiff(e[ch], chi[ch]));
-                    nearDist += term<Scaled>(nearGap);
-                    farDist += term<Scaled>(farGap);
-                }
-                scratch_[k] = nearDist;
-                bound = std::min(bound, farDist);
-            }
-            for (std::uint32_t k = 0; k < parentCount; ++k)
-                if (scratch_[k] <= bound) {
-                    const std::uint32_t id = pool_[parentFirst + k];
-                    pool_.push_back(id);
-                }
+            filterCandidates<Scaled>(parentFirst, parentCount, clo, chi, &pool_);
             child.count = static_cast<std::uint32_t>(pool_.size()) - child.first;
             if (child.count > kLeafCandidates && childShift > 0)
                 child.children = kNone;
@@ -219,6 +200,86 @@ void NearestColorIndex::buildChildren(std::uint32_t node, const sample lo[3], un
         nodes_.push_back(child);
     }
     nodes_[node].children = firstChild;
+}
+
+// Appends to *out the candidates pool_[first .. first + count) that can be
+// nearest to a colour of the box lo..hi: those whose least distance to the
+// box is at most the least, over all of them, of the greatest. Reads pool_
+// by position, so out may be &pool_.
+template <bool Scaled>
+void NearestColorIndex::filterCandidates(std::uint32_t first, std::uint32_t count, const sample lo[3],
+                                         const sample hi[3], std::vector<std::uint32_t> *out) {
+    scratch_.resize(count);
+    std::uint32_t bound = UINT32_MAX;
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const sample *e = entries_[pool_[first + k]].rgb;
+        std::uint32_t nearDist = 0, farDist = 0;
+        for (int ch = 0; ch < 3; ++ch) {
+            const std::uint32_t nearGap =
+                e[ch] < lo[ch] ? lo[ch] - e[ch] : e[ch] > hi[ch] ? e[ch] - hi[ch] : 0;
+            const std::uint32_t farGap = std::max(absDiff(e[ch], lo[ch]), absDiff(e[ch], hi[ch]));
+            nearDist += term<Scaled>(nearGap);
+            farDist += term<Scaled>(farGap);
+        }
+        scratch_[k] = nearDist;
+        bound = std::min(bound, farDist);
+    }
+    for (std::uint32_t k = 0; k < count; ++k)
+        if (scratch_[k] <= bound)
+            out->push_back(pool_[first + k]);
+}
+
+void NearestColorIndex::cellCandidates(const sample lo[3], unsigned shift, std::vector<std::uint32_t> *out) {
+    if (scaled_)
+        cellCandidatesOf<true>(lo, shift, out);
+    else
+        cellCandidatesOf<false>(lo, shift, out);
+}
+
+template <bool Scaled>
+void NearestColorIndex::cellCandidatesOf(const sample lo[3], unsigned shift, std::vector<std::uint32_t> *out) {
+    // The node of the cell, or the leaf above it.
+    sample nodeLo[3] = {0, 0, 0};
+    unsigned nodeShift;
+    const Node &node = nodes_[descend<Scaled>(lo, shift, nodeLo, &nodeShift)];
+    sample hi[3];
+    for (int k = 0; k < 3; ++k)
+        hi[k] = std::min(lo[k] + ((sample{1} << shift) - 1), maxval_);
+    const std::size_t start = out->size();
+    filterCandidates<Scaled>(node.first, node.count, lo, hi, out);
+    if (!Scaled && out->size() - start <= kDominanceCandidates)
+        dropDominated(out, start, lo, hi);
+}
+
+// Drops from (*ids)[start ..] each entry e for which another, f, is as near
+// as e to every colour of the box lo..hi, or nearer everywhere when f comes
+// after e; e then never wins in the box, whatever else is dropped. Plain
+// squared distances only: d(p, e) - d(p, f) is linear in p.
+void NearestColorIndex::dropDominated(std::vector<std::uint32_t> *ids, std::size_t start, const sample lo[3],
+                                      const sample hi[3]) const {
+    std::vector<std::uint32_t> &v = *ids;
+    const std::size_t n = v.size() - start;
+    std::size_t kept = start;
+    for (std::size_t i = 0; i < n; ++i) {
+        const sample *e = entries_[v[start + i]].rgb;
+        bool dominated = false;
+        for (std::size_t j = 0; j < n && !dominated; ++j) {
+            if (j == i)
+                continue;
+            const sample *f = entries_[v[start + j]].rgb;
+            // The least of d(p, e) - d(p, f) over the box, channel by channel.
+            std::int64_t least = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                const std::int64_t el = std::int64_t{e[ch]} - lo[ch], fl = std::int64_t{f[ch]} - lo[ch];
+                const std::int64_t eh = std::int64_t{e[ch]} - hi[ch], fh = std::int64_t{f[ch]} - hi[ch];
+                least += std::min(el * el - fl * fl, eh * eh - fh * fh);
+            }
+            dominated = j < i ? least >= 0 : least > 0;
+        }
+        if (!dominated)
+            v[kept++] = v[start + i];
+    }
+    v.resize(kept);
 }
 
 }  // namespace quantize

@@ -53,6 +53,16 @@ public:
         return pixel{e.rgb[0], e.rgb[1], e.rgb[2]};
     }
 
+    // Appends to *out, in ascending order, distinct colour numbers that
+    // include the nearest of every colour in the cell 2^shift samples a side
+    // (clipped to maxval) whose low corner is lo, each coordinate a multiple
+    // of 2^shift. In the plain distance form an entry is also dropped when
+    // another is at least as near to every colour of the cell (strictly
+    // nearer if it comes later): the difference of two squared distances is
+    // linear in the colour, so its least value over the cell is at a corner,
+    // and it can never win there.
+    void cellCandidates(const sample lo[3], unsigned shift, std::vector<std::uint32_t> *out);
+
 private:
     struct Entry {
         sample rgb[3];
@@ -76,6 +86,13 @@ private:
     void buildChildren(std::uint32_t node, const sample lo[3], unsigned childShift);
     template <bool Scaled>
     std::uint32_t scanLeaf(const Node &node, const sample c[3]) const;
+    template <bool Scaled>
+    void filterCandidates(std::uint32_t first, std::uint32_t count, const sample lo[3],
+                          const sample hi[3], std::vector<std::uint32_t> *out);
+    template <bool Scaled>
+    void cellCandidatesOf(const sample lo[3], unsigned shift, std::vector<std::uint32_t> *out);
+    void dropDominated(std::vector<std::uint32_t> *ids, std::size_t start, const sample lo[3],
+                       const sample hi[3]) const;
 
     // A flat grid over the cube, 2^flatShift_ samples a cell, each cell
     // holding a copy of its candidates' colours: one load and a scan of

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -110,6 +111,48 @@ TEST(NearestColorIndex, StaysExactWhenCandidateListsRunOutOfRoom) {
             const auto map = randomMap(rng, 300, maxval, 0);
             expectAgreement(map, maxval, rng, limit, "pool limit " + std::to_string(limit));
         }
+}
+
+// Every colour of a cell has its nearest entry among the cell's candidates,
+// which come in map order.
+TEST(NearestColorIndex, CellCandidatesHoldTheNearestOfEveryColourInTheCell) {
+    std::mt19937 rng(12);
+    struct Case {
+        sample maxval;
+        int size;
+        unsigned shift;
+    };
+    const Case cases[] = {{255, 256, 2}, {255, 40, 3}, {255, 1500, 2}, {100, 300, 2},
+                          {7, 20, 1},    {0, 3, 0},    {1023, 200, 3}, {65535, 100, 2}};
+    for (int trial = 0; trial < fastpathtest::trials(1); ++trial)
+        for (const Case &c : cases)
+            for (int kind = 0; kind < 3; ++kind) {
+                const auto map = randomMap(rng, c.size, c.maxval, kind);
+                quantize::NearestColorIndex index(map.data(), static_cast<int>(map.size()), c.maxval);
+                for (int cell = 0; cell < 20; ++cell) {
+                    // Cells around entries, where the lists are longest, and anywhere.
+                    const pixel at = cell % 2 ? map[rng() % map.size()].color : randomColor(rng, c.maxval);
+                    const sample lo[3] = {at.r >> c.shift << c.shift, at.g >> c.shift << c.shift,
+                                          at.b >> c.shift << c.shift};
+                    std::vector<std::uint32_t> ids{7};  // appended to, not replaced
+                    index.cellCandidates(lo, c.shift, &ids);
+                    ASSERT_EQ(ids[0], 7u);
+                    ids.erase(ids.begin());
+                    ASSERT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+                    std::vector<int> indices;
+                    for (std::uint32_t id : ids)
+                        indices.push_back(index.indexOf(id));
+                    const sample side = sample{1} << c.shift;
+                    for (sample r = lo[0]; r < lo[0] + side && r <= c.maxval; ++r)
+                        for (sample g = lo[1]; g < lo[1] + side && g <= c.maxval; ++g)
+                            for (sample b = lo[2]; b < lo[2] + side && b <= c.maxval; ++b) {
+                                const int expected = linearScan(map, pixel{r, g, b}, c.maxval);
+                                ASSERT_NE(std::find(indices.begin(), indices.end(), expected), indices.end())
+                                    << "maxval " << c.maxval << ", kind " << kind << ", colour (" << r
+                                    << ", " << g << ", " << b << ")";
+                            }
+                }
+            }
 }
 
 TEST(NearestColorIndex, KeepsOnlyTheFirstOfEachColour) {
