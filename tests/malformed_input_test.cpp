@@ -1,4 +1,4 @@
-// Hostile and broken images fed to the built quantize program. Whatever the
+// Hostile and broken input fed to the built quantize program. Whatever the
 // bytes, the run ends with the reader's (or the program's) exact message and
 // status 1, and nothing on standard output: no crash, no hang, no partial
 // image behind a refusal. The families of bad input are tables; every small
@@ -6,14 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -45,9 +40,8 @@ RunResult quantize(const std::vector<std::string> &args, const std::string &inpu
 }
 
 // The run was refused with exactly this message and wrote no image.
-void expectRefused(const RunResult &r, const std::string &message, const std::string &what,
-                   int status = 1) {
-    EXPECT_EQ(r.status, status) << what;
+void expectRefused(const RunResult &r, const std::string &message, const std::string &what) {
+    EXPECT_EQ(r.status, 1) << what;
     EXPECT_EQ(r.err, "quantize: " + message + "\n") << what;
     EXPECT_EQ(r.out, "") << what;
 }
@@ -109,119 +103,27 @@ TEST(MalformedInput, EveryCutOfAValidFileIsRefusedWithTheMessageOfWhereItEnds) {
 
 // --- Header ---------------------------------------------------------------
 
-TEST(MalformedInput, MagicNumbersThatAreNoImage) {
+TEST(MalformedInput, HeadersThatCannotBeRead) {
     expectAllRefused({
         {"P7", "P7 1 1 255\n\0\0\0"s, kBadMagic},
-        {"P0", "P0 1 1 255\n\0\0\0"s, kBadMagic},
         {"lower-case p", "p6 1 1 255\n\0\0\0"s, kBadMagic},
-        {"a blank before the magic number", " P6 1 1 255\n\0\0\0"s, kBadMagic},
         {"a comment before the magic number", "#c\nP6 1 1 255\n\0\0\0"s, kBadMagic},
-        {"another kind of image", "\xff\xd8\xff\xe0\0\x10JFIF"s, kBadMagic},
         {"a single P", "P", kMagic},
-    });
-}
-
-TEST(MalformedInput, HeaderIntegersThatCannotBeRead) {
-    expectAllRefused({
         {"minus sign", "P6 -1 1 255\n\0\0\0"s, kJunk},
-        {"plus sign", "P6 1 +1 255\n\0\0\0"s, kJunk},
         {"vertical tab", "P6 \v1 1 255\n\0\0\0"s, kJunk},
-        {"form feed", "P6 1 1 \f255\n\0\0\0"s, kJunk},
-        {"letter", "P6 a 1 255\n\0\0\0"s, kJunk},
         {"two letters between numbers", "P6 1xy1 255\n\0\0\0"s, kJunk},
-        {"no maxval", "P6 1 1\n", kEofByte},
         {"comment running to the end", "P6 1 1 # no line end", kEofByte},
-        {"comment after the magic number running to the end", "P6#", kEofByte},
-        {"last digit is the last byte", "P6 1 1 255", kEofByte},
         {"width 2147483641", "P6 2147483641 1 255\n", kTooLargeInteger},
-        {"height 2147483632", "P6 1 2147483632 255\n", kTooLargeInteger},
-        {"maxval of eleven digits", "P6 1 1 99999999999\n", kTooLargeInteger},
-        {"PGM width with leading zeros beyond the limit", "P5 0002147483641 1 255\n",
-         kTooLargeInteger},
         {"PBM height 2147483648", "P4 8 2147483648\n", kTooLargeInteger},
-    });
-}
-
-TEST(MalformedInput, IntegersAtTheLimitAreReadAndJudgedByWhatTheyMean) {
-    expectAllRefused({
+        // Integers at the limit are read, then judged by what they mean.
         {"maxval 2147483640", "P6 1 1 2147483640\n",
          "maxval (2147483640) is too large.\nThe maximum allowed by the PPM is 65535."},
-        {"PPM maxval 65536", "P6 1 1 65536\n\0\0\0\0\0\0"s,
-         "maxval (65536) is too large.\nThe maximum allowed by the PPM is 65535."},
         {"PGM maxval 65536", "P5 1 1 65536\n\0\0"s,
          "maxval is too large.  The largest we can handle is 65535."},
+        {"more pixels than a count can hold", "P6\n60000 60000\n255\n" + std::string(21, 'x'),
+         "the image from standard input is too large: 60000 columns by 60000 rows is "
+         "more than 2147483647 pixels"},
     });
-    // The largest maxval and the smallest, and leading zeros.
-    struct Accepted {
-        const char *what;
-        std::string bytes, out;
-    } accepted[] = {
-        {"maxval 65535", "P6 1 1 65535\n\xff\xff\0\0\x12\x34"s,
-         "P6\n1 1\n65535\n\xff\xff\0\0\x12\x34"s},
-        {"maxval 0", "P6 1 1 0\n\0\0\0"s, "P6\n1 1\n0\n\0\0\0"s},
-        {"leading zeros", "P3 0001 01 00255 9 8 7 ", "P6\n1 1\n255\n\x09\x08\x07"},
-    };
-    for (const Accepted &a : accepted) {
-        const RunResult r = quantize({"2"}, a.bytes);
-        EXPECT_EQ(r.status, 0) << a.what << ": " << r.err;
-        EXPECT_EQ(r.out, a.out) << a.what;
-    }
-}
-
-// --- Sizes ----------------------------------------------------------------
-
-#if defined(__SANITIZE_ADDRESS__)
-#define UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define UNDER_ADDRESS_SANITIZER 1
-#endif
-#endif
-
-// Runs quantize on `file` with its address space limited, where the build
-// allows it (the sanitizer reserves terabytes of address space up front).
-RunResult runWithMemoryLimit(const std::string &file, unsigned long bytes) {
-#ifdef UNDER_ADDRESS_SANITIZER
-    (void)bytes;
-    return quantize({"2", file});
-#else
-    // The limit must be set in the child: a shell sets it and becomes the
-    // program.
-    const std::string command = "ulimit -v " + std::to_string(bytes / 1024) + " && exec '" +
-                                kQuantize + "' -quiet 2 '" + file + "'";
-    return testsupport::run("/bin/sh", {"-c", command});
-#endif
-}
-
-TEST(MalformedInput, HeadersClaimingHugeImagesFailWithoutReservingTheirClaim) {
-    // 46000 x 46000 pixels would take 25 GB; the file holds 22 raster bytes.
-    const std::string claim = temporaryFile("P6\n46000 46000\n255\n" + std::string(22, 'x'));
-    const RunResult r = runWithMemoryLimit(claim, 1ul << 30);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "quantize: " + kEofOneByteSample + "\n");
-    EXPECT_EQ(r.out, "");
-
-    expectRefused(quantize({"2"}, "P6\n60000 60000\n255\n" + std::string(21, 'x')),
-                  "the image from standard input is too large: 60000 columns by 60000 rows is "
-                  "more than 2147483647 pixels",
-                  "more pixels than a count can hold");
-}
-
-TEST(MalformedInput, ImagesWithoutPixelsGiveAnImageWithoutPixels) {
-    // Nothing of a raster is read, and nothing but a header is written.
-    const struct {
-        std::string in, out;
-    } cases[] = {
-        {"P6 0 3 255\n", "P6\n0 3\n255\n"},
-        {"P3 3 0 65535\n", "P6\n3 0\n65535\n"},
-        {"P5 0 0 7\n", "P6\n0 0\n7\n"},
-        {"P4 0 2\n", "P6\n0 2\n1\n"},
-    };
-    for (const auto &c : cases) {
-        const RunResult r = quantize({"2"}, c.in);
-        EXPECT_EQ(r.status, 0) << c.in << r.err;
-        EXPECT_EQ(r.out, c.out) << c.in;
-    }
 }
 
 // --- Raster ---------------------------------------------------------------
@@ -229,12 +131,9 @@ TEST(MalformedInput, ImagesWithoutPixelsGiveAnImageWithoutPixels) {
 TEST(MalformedInput, RastersThatCannotBeRead) {
     expectAllRefused({
         {"plain PBM pixel 2", "P1 3 1 0 2 1\n", kJunkBits},
-        {"plain PBM comment running to the end", "P1 3 1 0 1 #", kEofByte},
         {"plain PPM sample with a sign", "P3 1 1 255 1 -2 3\n", kJunk},
         {"plain PPM sample too large to read", "P3 1 1 255 1 2 2147483641\n", kTooLargeInteger},
         {"plain PGM comment running to the end", "P2 2 1 255 1 #", kEofByte},
-        {"raw PPM short of its last byte", "P6 2 1 255\nabcde", kEofOneByteSample},
-        {"raw two-byte PPM short of its last byte", "P6 1 1 256\n\0\1\0\1\0"s, kEofLongSample},
     });
 }
 
@@ -249,78 +148,73 @@ TEST(MalformedInput, SamplesAboveMaxvalAreRefusedWithTheirPlace) {
     });
 }
 
+// --- Size -----------------------------------------------------------------
+
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+TEST(MalformedInput, HugeClaimsFailFastWithoutReservingThem) {
+    // 46000 x 46000 pixels would take 25 GB; the file holds 22 raster bytes.
+    // The address space is limited where the build allows it (the sanitizer
+    // reserves terabytes up front); a shell sets the limit and becomes the
+    // program.
+    const std::string claim = temporaryFile("P6\n46000 46000\n255\n" + std::string(22, 'x'));
+#ifdef UNDER_ADDRESS_SANITIZER
+    const RunResult r = quantize({"2", claim});
+#else
+    const RunResult r = testsupport::run(
+        "/bin/sh", {"-c", "ulimit -v 1048576 && exec '" + kQuantize + "' -quiet 2 '" + claim + "'"});
+#endif
+    expectRefused(r, kEofOneByteSample, "claim of 46000 x 46000 pixels");
+}
+
 // --- Map image ------------------------------------------------------------
 
 TEST(MalformedInput, MapImagesThatCannotServeAsAColourMap) {
     const std::string input = "P6 1 1 255\nabc";
     const std::string zeroWidth = temporaryFile("P6 0 5 255\n");
-    const std::string zeroHeight = temporaryFile("P3 5 0 255\n");
-    const std::string truncated = temporaryFile("P6 2 1 255\nabcde");
     const std::string notAnImage = temporaryFile("");
+    const std::string badSample = temporaryFile("P3\n1 1\n100\n0 101 0\n");
     std::string ramp = "P6 256 128 255\n";  // 32768 distinct colours
     for (int i = 0; i < 256 * 128; ++i)
         ramp += {static_cast<char>(i & 0xff), static_cast<char>(i >> 8), 0};
     const std::string tooMany = temporaryFile(ramp);
     const struct {
-        std::string map, message;
+        std::vector<std::string> args;
+        std::string message;
     } cases[] = {
-        {zeroWidth, "colormap in file '" + zeroWidth + "' contains no pixels"},
-        {zeroHeight, "colormap in file '" + zeroHeight + "' contains no pixels"},
-        {truncated, kEofOneByteSample},
-        {notAnImage, kMagic},
-        {tooMany, "too many colors in colormap!"},
+        {{"-mapfile", zeroWidth}, "colormap in file '" + zeroWidth + "' contains no pixels"},
+        {{"-mapfile", notAnImage}, kMagic},
+        {{"-mapfile", badSample},
+         "the image from file '" + badSample + "' has a sample of value 101 (row 0, column 0) "
+         "above its maxval 100"},
+        {{"-mapfile", tooMany}, "too many colors in colormap!"},
+        // The input is read and closed before the map is opened.
+        {{"-mapfile", "no-such-map.ppm", "no-such-input.ppm"},
+         "Unable to open file 'no-such-input.ppm' for reading.  fopen() returns errno 2 (No such "
+         "file or directory)"},
     };
     for (const auto &c : cases)
-        expectRefused(quantize({"-mapfile", c.map}, input), c.message, c.map);
+        expectRefused(quantize(c.args, input), c.message, c.args[1]);
 }
 
 // --- Output ---------------------------------------------------------------
 
-TEST(MalformedOutput, AFullDeviceEndsTheRunWithStatusOne) {
-    const std::string image = temporaryFile("P6 2 1 255\nabcdef");
-    const RunResult r = testsupport::run(kQuantize, {"-quiet", "2", image}, "", "/dev/full");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "quantize: could not write the output image to standard output\n");
-}
-
-TEST(MalformedOutput, APipeWithoutReaderEndsTheRunAtOnceBySignal) {
-    // An image larger than the output stream's buffer.
-    std::string image = "P6 128 128 255\n";
-    for (int i = 0; i < 128 * 128; ++i)
-        image += {static_cast<char>(i & 0xff), static_cast<char>((i >> 8) & 0xff), static_cast<char>(i * 7)};
-    const std::string input = temporaryFile(image);
-
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    close(out[0]);  // the reader has gone before the program writes
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        signal(SIGPIPE, SIG_DFL);  // as a shell starts a filter
-        dup2(out[1], 1);
-        close(out[1]);
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 2);
-        execl(kQuantize.c_str(), kQuantize.c_str(), "-quiet", "16", input.c_str(),
-              static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    // Generous: a hang is what is being ruled out, not slowness.
-    int status = 0;
-    pid_t done = 0;
-    for (int waited = 0; waited < 600 && done == 0; ++waited) {
-        done = waitpid(pid, &status, WNOHANG);
-        if (done == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "quantize went on writing into a pipe nobody reads";
-    }
-    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
-    EXPECT_EQ(WTERMSIG(status), SIGPIPE);
+TEST(MalformedOutput, APipeWithoutReaderEndsTheRunBySignal) {
+    // An image larger than a pipe holds, written to a reader that has gone
+    // (the shell starts the program with SIGPIPE at its default).
+    std::string image = "P6 256 256 255\n";
+    for (int i = 0; i < 256 * 256; ++i)
+        image += {static_cast<char>(i & 0xff), static_cast<char>(i >> 8), static_cast<char>(i * 7)};
+    const RunResult r = testsupport::run(
+        "/bin/bash", {"-c", "'" + kQuantize + "' -quiet 16 '" + temporaryFile(image) +
+                                "' | true; exit ${PIPESTATUS[0]}"});
+    EXPECT_EQ(r.status, 128 + SIGPIPE);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,8 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace testsupport {
@@ -62,109 +59,74 @@ std::string temporaryFile(const std::string &bytes, const std::string &suffix) {
     return name.data();
 }
 
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+namespace {
+// An unnamed file for a child's output: read back from the start once the
+// child has gone, so the child never waits on the test to drain a pipe.
+int anonymousFile() {
+    char name[] = "/tmp/kestrum-test-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd < 0)
+        throw std::runtime_error("mkstemp failed");
+    unlink(name);
+    return fd;
 }
+
+std::string readAll(int fd) {
+    std::string bytes;
+    char buf[65536];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+        bytes.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return bytes;
+}
+}  // namespace
 
 RunResult run(const std::string &program, const std::vector<std::string> &args,
               const std::string &input, const std::string &stdoutPath) {
     // A child that exits before reading all its input must not kill the test.
     signal(SIGPIPE, SIG_IGN);
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe))
+    const int outFd = anonymousFile(), errFd = anonymousFile();
+    int in[2];
+    if (pipe(in) != 0)
         throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
         signal(SIGPIPE, SIG_DFL);
-        dup2(inPipe[0], 0);
-        if (stdoutPath.empty()) {
-            dup2(outPipe[1], 1);
-        } else {
-            const int fd = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd < 0)
-                _exit(127);
-            dup2(fd, 1);
+        const int out = stdoutPath.empty()
+                            ? outFd
+                            : open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || dup2(in[0], 0) < 0 || dup2(out, 1) < 0 || dup2(errFd, 2) < 0)
+            _exit(127);
+        for (int fd : {in[0], in[1], out, outFd, errFd})
             close(fd);
-        }
-        dup2(errPipe[1], 2);
-        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-            close(fd);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(program.c_str()));
+        std::vector<char *> argv{const_cast<char *>(program.c_str())};
         for (const auto &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    close(inPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[1]);
-
-    RunResult result;
-    size_t written = 0;
-    int inFd = inPipe[1];
-    if (input.empty()) {
-        close(inFd);
-        inFd = -1;
-    } else {
-        fcntl(inFd, F_SETFL, O_NONBLOCK);
+    close(in[0]);
+    // Fed until the child stops reading (it may refuse early).
+    for (size_t done = 0; done < input.size();) {
+        const ssize_t n = write(in[1], input.data() + done, input.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
     }
-    bool outOpen = true, errOpen = true;
-    char buf[65536];
-    while (outOpen || errOpen) {
-        struct pollfd fds[3];
-        int n = 0;
-        int outIdx = -1, errIdx = -1, inIdx = -1;
-        if (outOpen) { fds[n] = {outPipe[0], POLLIN, 0}; outIdx = n++; }
-        if (errOpen) { fds[n] = {errPipe[0], POLLIN, 0}; errIdx = n++; }
-        if (inFd >= 0) { fds[n] = {inFd, POLLOUT, 0}; inIdx = n++; }
-        if (poll(fds, n, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            throw std::runtime_error("poll failed");
-        }
-        if (inIdx >= 0 && fds[inIdx].revents) {
-            if (fds[inIdx].revents & (POLLERR | POLLHUP)) {
-                close(inFd);
-                inFd = -1;
-            } else {
-                const ssize_t w = write(inFd, input.data() + written, input.size() - written);
-                if (w > 0)
-                    written += static_cast<size_t>(w);
-                if (w < 0 && errno != EAGAIN) {
-                    close(inFd);
-                    inFd = -1;
-                } else if (written == input.size()) {
-                    close(inFd);
-                    inFd = -1;
-                }
-            }
-        }
-        auto drain = [&](int idx, int fd, std::string &sink, bool &open) {
-            if (idx >= 0 && fds[idx].revents) {
-                const ssize_t r = read(fd, buf, sizeof buf);
-                if (r > 0)
-                    sink.append(buf, static_cast<size_t>(r));
-                else
-                    open = false;
-            }
-        };
-        drain(outIdx, outPipe[0], result.out, outOpen);
-        drain(errIdx, errPipe[0], result.err, errOpen);
-    }
-    if (inFd >= 0)
-        close(inFd);
-    close(outPipe[0]);
-    close(errPipe[0]);
+    close(in[1]);
     int status = 0;
-    waitpid(pid, &status, 0);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    RunResult result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = readAll(outFd);
+    result.err = readAll(errFd);
     return result;
 }
 

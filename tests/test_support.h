@@ -15,8 +15,6 @@ FILE *memoryStream(const std::string &bytes);
 // A fresh temporary file holding the bytes; removed when the test binary ends.
 std::string temporaryFile(const std::string &bytes, const std::string &suffix = "");
 
-std::string readFile(const std::string &path);
-
 // Everything a stream wrote: call with a writer that prints to the stream.
 template <typename Writer>
 std::string captureOutput(Writer writer) {
@@ -40,8 +38,8 @@ struct RunResult {
 };
 
 // Runs program with argv[0] = program path and the given arguments, feeding
-// `input` on standard input. `stdoutPath`, when not empty, names a file that
-// receives standard output instead of the capture.
+// `input` through a pipe on standard input. `stdoutPath`, when not empty,
+// names a file that receives standard output instead of the capture.
 RunResult run(const std::string &program, const std::vector<std::string> &args,
               const std::string &input = "", const std::string &stdoutPath = "");
 
