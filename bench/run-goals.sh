@@ -74,6 +74,7 @@ rm -f fast.out fast.err ref.out ref.err ref.msg
 # (the straightforward path's chained cache makes the large photo slow).
 echo "== exactness of dithering, from the same starting errors"
 "$build/bench/dither_check" -quiet -mapfile map256.ppm small.ppm
+"$build/bench/dither_check" -quiet -mapfile map32k.ppm small.ppm
 "$build/bench/dither_check" -quiet 256 small.ppm
 "$build/bench/dither_check" -quiet -mapfile map256.ppm deep.ppm
 "$build/bench/dither_check" -quiet 64 deep.ppm

@@ -24,9 +24,16 @@ constexpr unsigned kCellsAboveBits = 18;
 // Cells 2^2 samples a side: small enough for a few candidates each, and a
 // grid of at most 2^18 cells.
 constexpr unsigned kCellSampleBits = 2;
-// A cell list's count lives in 8 bits; the largest marks a cell without one.
-constexpr std::uint32_t kFallbackCell = 0xFF;
-constexpr std::uint32_t kMaxCellCandidates = kFallbackCell - 1;
+// Cells are numbers of lists (from 1); this one sends a cell's colours to
+// the colour cache instead. Lists longer than kMaxCellCandidates would cost
+// more to scan than the cache (many-coloured maps); the search keeps at
+// most kCellSearchLimit before dropping candidates that never win.
+constexpr std::uint16_t kFallbackCell = 0xFFFF;
+constexpr std::size_t kMaxCellCandidates = 16;
+// A few such cells search for each colour; more (a map of many colours) make
+// the colour cache worth its 32 MiB.
+constexpr std::size_t kCellsBeforeCache = 2048;
+constexpr std::size_t kCellSearchLimit = 48;
 
 inline std::uint32_t packColor(sample r, sample g, sample b) { return (r << 16) | (g << 8) | b; }
 
@@ -100,15 +107,15 @@ inline std::uint32_t FastConverter::lookup(sample r, sample g, sample b) {
 // The colour of the cell's candidates nearest to (r, g, b): the first in
 // map order at the least distance.
 inline pixel FastConverter::cellLookup(sample r, sample g, sample b) {
-    std::uint32_t &cell = cells_[((r >> cellShift_) << (2 * cellBits_)) | ((g >> cellShift_) << cellBits_) |
-                                 (b >> cellShift_)];
+    std::uint16_t &cell = cells_[(cellSpread_[r] << 2) | (cellSpread_[g] << 1) | cellSpread_[b]];
     if (cell == 0)
         cell = buildCell(r, g, b);
-    const std::uint32_t count = cell & 0xFF;
-    std::uint32_t best = cell >> 8;
+    if (cell == kFallbackCell)
+        return colors_[fallbackCells_ > kCellsBeforeCache ? lookup(r, g, b) : index_.nearestDistinct(r, g, b)];
+    const std::uint32_t list = cellLists_[cell - 1u];
+    const std::uint32_t count = list & 0xFF;
+    std::uint32_t best = list >> 8;
     if (count != 1) {
-        if (count == kFallbackCell)
-            return colors_[index_.nearestDistinct(r, g, b)];
         const std::uint32_t *cand = cellPool_.data() + best;
         auto distance = [r, g, b](std::uint32_t c) {
             const std::int32_t dr = static_cast<std::int32_t>(c >> 16) - static_cast<std::int32_t>(r);
@@ -128,24 +135,44 @@ inline pixel FastConverter::cellLookup(sample r, sample g, sample b) {
     return pixel{best >> 16, (best >> 8) & 0xFF, best & 0xFF};
 }
 
-std::uint32_t FastConverter::buildCell(sample r, sample g, sample b) {
+// A cell whose colours go to the search, or through the colour cache once
+// there are many such cells.
+std::uint16_t FastConverter::fallbackCell() {
+    if (++fallbackCells_ > kCellsBeforeCache && directWanted_)
+        makeDirectTable();
+    return kFallbackCell;
+}
+
+std::uint16_t FastConverter::buildCell(sample r, sample g, sample b) {
     const sample lo[3] = {r >> cellShift_ << cellShift_, g >> cellShift_ << cellShift_,
                           b >> cellShift_ << cellShift_};
     cellScratch_.clear();
-    index_.cellCandidates(lo, cellShift_, &cellScratch_);
-    const std::size_t count = cellScratch_.size();
-    if (count == 1) {
-        const pixel c = colors_[cellScratch_[0]];
-        return (packColor(c.r, c.g, c.b) << 8) | 1;
-    }
-    if (count > kMaxCellCandidates || cellPool_.size() + count > cellPoolLimit_)
-        return kFallbackCell;
-    const std::uint32_t first = static_cast<std::uint32_t>(cellPool_.size());
+    if (!index_.cellCandidates(lo, cellShift_, kCellSearchLimit, &cellScratch_) ||
+        cellScratch_.size() > kMaxCellCandidates)
+        return fallbackCell();
+    // Neighbouring cells often have the same list: each list is kept once,
+    // which keeps the lists few enough to stay in the processor's cache.
+    cellKey_.clear();
     for (std::uint32_t id : cellScratch_) {
         const pixel c = colors_[id];
-        cellPool_.push_back(packColor(c.r, c.g, c.b));
+        cellKey_.push_back(static_cast<char32_t>(packColor(c.r, c.g, c.b)));
     }
-    return (first << 8) | static_cast<std::uint32_t>(count);
+    const auto known = cellListNumbers_.find(cellKey_);
+    if (known != cellListNumbers_.end())
+        return known->second;
+    const std::uint32_t count = static_cast<std::uint32_t>(cellKey_.size());
+    if (cellLists_.size() + 1 >= kFallbackCell ||
+        (count > 1 && cellPool_.size() + count > cellPoolLimit_))
+        return fallbackCell();
+    if (count == 1) {
+        cellLists_.push_back((cellKey_[0] << 8) | 1);
+    } else {
+        cellLists_.push_back((static_cast<std::uint32_t>(cellPool_.size()) << 8) | count);
+        cellPool_.insert(cellPool_.end(), cellKey_.begin(), cellKey_.end());
+    }
+    const auto number = static_cast<std::uint16_t>(cellLists_.size());
+    cellListNumbers_.emplace(cellKey_, number);
+    return number;
 }
 
 template <typename Word>
@@ -162,6 +189,12 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
         cellShift_ = std::min(bits_, kCellSampleBits);
         cellBits_ = bits_ - cellShift_;
         cells_.assign(std::size_t{1} << (3 * cellBits_), 0);
+        for (sample v = 0; v <= maxval_; ++v) {
+            std::uint32_t spread = 0;
+            for (unsigned bit = 0; bit < cellBits_; ++bit)
+                spread |= ((v >> (cellShift_ + bit)) & 1u) << (3 * bit);
+            cellSpread_.push_back(spread);
+        }
     } else if (!useCells_ && directWanted_) {
         makeDirectTable();
     }

@@ -11,16 +11,20 @@
 // Dithering above maxval 63 (up to 255) goes through a grid of small cells
 // instead. A dithered photograph meets millions of distinct colours, each
 // once or twice, scattered over a table far larger than the processor's
-// caches; the grid's cells are 4 samples a side, 1 MiB in all. A cell
-// holds the few map colours that can be nearest to one of its colours
-// (NearestColorIndex::cellCandidates), and a colour is looked up by
-// scanning them in map order: exact by construction, and one candidate
-// answers alone for a quarter of the pixels of a photograph.
+// caches; the grid's cells are 4 samples a side, 2 bytes each (512 KiB in
+// Morton order). A cell names a list of the few map colours that can be
+// nearest to one of its colours (NearestColorIndex::cellCandidates), and a
+// colour is looked up by scanning them in map order: exact by
+// construction. Neighbouring cells mostly share lists, so the lists stay a
+// few thousand, in the cache too. A map too dense for short lists (tens of
+// thousands of colours) sends its cells back to the colour cache.
 #ifndef QUANTIZE_FAST_CONVERT_H
 #define QUANTIZE_FAST_CONVERT_H
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <kestrum/colormap.h>
@@ -47,7 +51,7 @@ public:
     void convert(const Word *row, int cols, pixel *out, fserr_state *fs);
 
     // Cells' candidate lists stop growing at this many colours in all
-    // (4 bytes each); later cells fall back to the search.
+    // (4 bytes each); later cells with new lists fall back to the search.
     static constexpr std::size_t kCellPoolLimit = std::size_t{1} << 21;
 
     // cellPoolLimit: the limit of the cells' lists, for tests.
@@ -58,7 +62,8 @@ private:
     std::uint32_t lookup(sample r, sample g, sample b);
     void makeDirectTable();
     pixel cellLookup(sample r, sample g, sample b);
-    std::uint32_t buildCell(sample r, sample g, sample b);
+    std::uint16_t buildCell(sample r, sample g, sample b);
+    std::uint16_t fallbackCell();
     template <typename Word>
     void convertPlain(const Word *row, int cols, pixel *out);
     template <typename Word, bool LeftToRight, bool Cells>
@@ -81,17 +86,24 @@ private:
     };
     std::vector<MemoSlot> memo_;
     // The grid for dithering, made on the first dithered row when
-    // useCells_. Each cell: 0 until built; else its count of candidates in
-    // the low 8 bits and above them the candidate's colour, packed 8 bits a
-    // sample, when there is one, or the start of its list in cellPool_;
-    // kFallbackCell when it has too many for a list.
+    // useCells_. Each cell: 0 until built, kFallbackCell when its colours go
+    // to the search or the colour cache (too many candidates, or no room),
+    // else the number (from 1) of its list in cellLists_. A list: its count
+    // of candidates in the low 8 bits and above them the candidate's colour,
+    // packed 8 bits a sample, when there is one, or the start of its colours
+    // in cellPool_. Each distinct list is kept once.
     bool useCells_ = false;
     unsigned cellBits_ = 0;  // cells a side: 2^cellBits_
     unsigned cellShift_ = 0;
     std::size_t cellPoolLimit_;
-    std::vector<std::uint32_t> cells_;
+    std::vector<std::uint16_t> cells_;
+    std::vector<std::uint32_t> cellSpread_;  // sample -> its cell's bits 3 apart
+    std::vector<std::uint32_t> cellLists_;
     std::vector<std::uint32_t> cellPool_;  // packed colours
+    std::unordered_map<std::u32string, std::uint16_t> cellListNumbers_;
     std::vector<std::uint32_t> cellScratch_;
+    std::u32string cellKey_;
+    std::size_t fallbackCells_ = 0;
 };
 
 }  // namespace quantize

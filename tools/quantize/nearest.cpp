@@ -15,7 +15,7 @@ constexpr std::uint32_t kLeafCandidates = 12;
 constexpr unsigned kFlatBits = 5;
 constexpr std::uint32_t kFlatCandidates = 32;
 // Pairs are compared for dominance in lists up to this long only.
-constexpr std::size_t kDominanceCandidates = 64;
+constexpr std::size_t kDominanceCandidates = 24;
 
 // One channel's share of the distance for a difference d >= 0: its square,
 // divided by 16 (truncating) in the scaled form used above maxval 255. A
@@ -229,26 +229,32 @@ void NearestColorIndex::filterCandidates(std::uint32_t first, std::uint32_t coun
             out->push_back(pool_[first + k]);
 }
 
-void NearestColorIndex::cellCandidates(const sample lo[3], unsigned shift, std::vector<std::uint32_t> *out) {
-    if (scaled_)
-        cellCandidatesOf<true>(lo, shift, out);
-    else
-        cellCandidatesOf<false>(lo, shift, out);
+bool NearestColorIndex::cellCandidates(const sample lo[3], unsigned shift, std::size_t limit,
+                                       std::vector<std::uint32_t> *out) {
+    return scaled_ ? cellCandidatesOf<true>(lo, shift, limit, out) : cellCandidatesOf<false>(lo, shift, limit, out);
 }
 
 template <bool Scaled>
-void NearestColorIndex::cellCandidatesOf(const sample lo[3], unsigned shift, std::vector<std::uint32_t> *out) {
+bool NearestColorIndex::cellCandidatesOf(const sample lo[3], unsigned shift, std::size_t limit,
+                                         std::vector<std::uint32_t> *out) {
     // The node of the cell, or the leaf above it.
     sample nodeLo[3] = {0, 0, 0};
     unsigned nodeShift;
     const Node &node = nodes_[descend<Scaled>(lo, shift, nodeLo, &nodeShift)];
+    if (node.count > limit)
+        return false;
     sample hi[3];
     for (int k = 0; k < 3; ++k)
         hi[k] = std::min(lo[k] + ((sample{1} << shift) - 1), maxval_);
     const std::size_t start = out->size();
-    filterCandidates<Scaled>(node.first, node.count, lo, hi, out);
+    if (nodeShift == shift && shift < rootShift_)
+        // A node of the cell's own size: its list was filtered for this box.
+        out->insert(out->end(), pool_.begin() + node.first, pool_.begin() + node.first + node.count);
+    else
+        filterCandidates<Scaled>(node.first, node.count, lo, hi, out);
     if (!Scaled && out->size() - start <= kDominanceCandidates)
         dropDominated(out, start, lo, hi);
+    return true;
 }
 
 // Drops from (*ids)[start ..] each entry e for which another, f, is as near

@@ -60,8 +60,10 @@ public:
     // another is at least as near to every colour of the cell (strictly
     // nearer if it comes later): the difference of two squared distances is
     // linear in the colour, so its least value over the cell is at a corner,
-    // and it can never win there.
-    void cellCandidates(const sample lo[3], unsigned shift, std::vector<std::uint32_t> *out);
+    // and it can never win there. Gives up, appending nothing and returning
+    // false, when the search keeps more than `limit` candidates for the cell
+    // or for a larger cell around it.
+    bool cellCandidates(const sample lo[3], unsigned shift, std::size_t limit, std::vector<std::uint32_t> *out);
 
 private:
     struct Entry {
@@ -90,7 +92,7 @@ private:
     void filterCandidates(std::uint32_t first, std::uint32_t count, const sample lo[3],
                           const sample hi[3], std::vector<std::uint32_t> *out);
     template <bool Scaled>
-    void cellCandidatesOf(const sample lo[3], unsigned shift, std::vector<std::uint32_t> *out);
+    bool cellCandidatesOf(const sample lo[3], unsigned shift, std::size_t limit, std::vector<std::uint32_t> *out);
     void dropDominated(std::vector<std::uint32_t> *ids, std::size_t start, const sample lo[3],
                        const sample hi[3]) const;
 

@@ -135,7 +135,9 @@ TEST(NearestColorIndex, CellCandidatesHoldTheNearestOfEveryColourInTheCell) {
                     const sample lo[3] = {at.r >> c.shift << c.shift, at.g >> c.shift << c.shift,
                                           at.b >> c.shift << c.shift};
                     std::vector<std::uint32_t> ids{7};  // appended to, not replaced
-                    index.cellCandidates(lo, c.shift, &ids);
+                    ASSERT_FALSE(index.cellCandidates(lo, c.shift, 0, &ids));
+                    ASSERT_EQ(ids.size(), 1u);
+                    ASSERT_TRUE(index.cellCandidates(lo, c.shift, map.size(), &ids));
                     ASSERT_EQ(ids[0], 7u);
                     ids.erase(ids.begin());
                     ASSERT_TRUE(std::is_sorted(ids.begin(), ids.end()));
