@@ -19,9 +19,17 @@ std::string describeFile(const char *fileSpec) {
     return std::string("file '") + fileSpec + "'";
 }
 
+}  // namespace
+
+void checkImageSize(const char *fileSpec, int cols, int rows) {
+    if (static_cast<long long>(cols) * rows > kMaxPixels)
+        pm_error("the image from %s is too large: %d columns by %d rows is more than %lld pixels",
+                 describeFile(fileSpec).c_str(), cols, rows, kMaxPixels);
+}
+
 // The readers pass samples above maxval on as they are; rescaling and the
 // search assume samples within 0..maxval, so such an image is refused.
-void checkSamples(const pixel *row, int cols, int rowIndex, sample maxval, const char *fileSpec) {
+void checkRowSamples(const pixel *row, int cols, int rowIndex, sample maxval, const char *fileSpec) {
     for (int col = 0; col < cols; ++col) {
         const pixel &p = row[col];
         if (p.r > maxval || p.g > maxval || p.b > maxval) {
@@ -33,17 +41,13 @@ void checkSamples(const pixel *row, int cols, int rowIndex, sample maxval, const
     }
 }
 
-}  // namespace
-
 pixel **readImage(const char *fileSpec, int *colsP, int *rowsP, sample *maxvalP) {
     FILE *file = pm_openr(fileSpec);
     int cols, rows;
     sample maxval;
     format_code format;
     ppm_readppminit(file, &cols, &rows, &maxval, &format);
-    if (static_cast<long long>(cols) * rows > kMaxPixels)
-        pm_error("the image from %s is too large: %d columns by %d rows is more than %lld pixels",
-                 describeFile(fileSpec).c_str(), cols, rows, kMaxPixels);
+    checkImageSize(fileSpec, cols, rows);
 
     // Rows are allocated as the raster arrives, not all at once from the
     // header's claim: a short file claiming a huge image then fails at its
@@ -57,7 +61,7 @@ pixel **readImage(const char *fileSpec, int *colsP, int *rowsP, sample *maxvalP)
         for (int row = 0; row < rows; ++row) {
             rowList.push_back(static_cast<pixel *>(pm_allocrow(cols, sizeof(pixel))));
             ppm_readppmrow(file, rowList.back(), cols, maxval, format);
-            checkSamples(rowList.back(), cols, row, maxval, fileSpec);
+            checkRowSamples(rowList.back(), cols, row, maxval, fileSpec);
         }
         // The row-by-row form of an image array (its last entry null),
         // which pm_freearray releases row by row.

@@ -16,6 +16,12 @@ constexpr long long kMaxPixels = 2147483647;
 // read) or holds a sample above its maxval. Release with pm_freearray.
 pixel **readImage(const char *fileSpec, int *colsP, int *rowsP, sample *maxvalP);
 
+// The two refusals of readImage, for the other readers of the same files:
+// fatal, naming the file, when cols x rows is more than kMaxPixels pixels,
+// and when row rowIndex (cols pixels) holds a sample above maxval.
+void checkImageSize(const char *fileSpec, int cols, int rows);
+void checkRowSamples(const pixel *row, int cols, int rowIndex, sample maxval, const char *fileSpec);
+
 }  // namespace quantize
 
 #endif

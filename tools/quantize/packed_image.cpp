@@ -4,9 +4,7 @@
 #include <kestrum/ppm.h>
 
 #include <algorithm>
-#include <cstring>
 #include <new>
-#include <string>
 
 #include "image_input.h"
 
@@ -21,31 +19,6 @@ template <typename Word>
 void packInto(const pixel *row, int cols, Word *out) {
     for (int col = 0; col < cols; ++col)
         out[col] = Packing<Word>::pack(row[col].r, row[col].g, row[col].b);
-}
-
-// The checks and messages of readImage, which reads the same files.
-std::string describeFile(const char *fileSpec) {
-    if (strcmp(fileSpec, "-") == 0)
-        return "standard input";
-    return std::string("file '") + fileSpec + "'";
-}
-
-void checkSize(const char *fileSpec, int cols, int rows) {
-    if (static_cast<long long>(cols) * rows > kMaxPixels)
-        pm_error("the image from %s is too large: %d columns by %d rows is more than %lld pixels",
-                 describeFile(fileSpec).c_str(), cols, rows, kMaxPixels);
-}
-
-void checkSamples(const pixel *row, int cols, int rowIndex, sample maxval, const char *fileSpec) {
-    for (int col = 0; col < cols; ++col) {
-        const pixel &p = row[col];
-        if (p.r > maxval || p.g > maxval || p.b > maxval) {
-            const sample s = p.r > maxval ? p.r : p.g > maxval ? p.g : p.b;
-            pm_error("the image from %s has a sample of value %u (row %d, column %d) "
-                     "above its maxval %u",
-                     describeFile(fileSpec).c_str(), s, rowIndex, col, maxval);
-        }
-    }
 }
 
 }  // namespace
@@ -80,13 +53,13 @@ PackedImage readPackedImage(const char *fileSpec) {
     PackedImage image;
     format_code format;
     ppm_readppminit(file, &image.cols, &image.rows, &image.maxval, &format);
-    checkSize(fileSpec, image.cols, image.rows);
+    checkImageSize(fileSpec, image.cols, image.rows);
 
     // One row of full pixels at a time, as the format layer delivers them.
     pixel *row = static_cast<pixel *>(pm_allocrow(image.cols, static_cast<int>(sizeof(pixel))));
     for (int r = 0; r < image.rows; ++r) {
         ppm_readppmrow(file, row, image.cols, image.maxval, format);
-        checkSamples(row, image.cols, r, image.maxval, fileSpec);
+        checkRowSamples(row, image.cols, r, image.maxval, fileSpec);
         image.appendRow(row);
     }
     pm_freerow(row);
