@@ -104,14 +104,16 @@ inline std::uint32_t FastConverter::lookup(sample r, sample g, sample b) {
     return slot.id;
 }
 
-// The colour of the cell's candidates nearest to (r, g, b): the first in
-// map order at the least distance.
-inline pixel FastConverter::cellLookup(sample r, sample g, sample b) {
+// The colour of the cell's candidates nearest to (r, g, b), packed: the
+// first in map order at the least distance.
+inline std::uint32_t FastConverter::cellLookup(sample r, sample g, sample b) {
     std::uint16_t &cell = cells_[(cellSpread_[r] << 2) | (cellSpread_[g] << 1) | cellSpread_[b]];
     if (cell == 0)
         cell = buildCell(r, g, b);
-    if (cell == kFallbackCell)
-        return colors_[fallbackCells_ > kCellsBeforeCache ? lookup(r, g, b) : index_.nearestDistinct(r, g, b)];
+    if (cell == kFallbackCell) {
+        const pixel c = colors_[fallbackCells_ > kCellsBeforeCache ? lookup(r, g, b) : index_.nearestDistinct(r, g, b)];
+        return packColor(c.r, c.g, c.b);
+    }
     const std::uint32_t list = cellLists_[cell - 1u];
     const std::uint32_t count = list & 0xFF;
     std::uint32_t best = list >> 8;
@@ -132,20 +134,28 @@ inline pixel FastConverter::cellLookup(sample r, sample g, sample b) {
             bestDistance = nearer ? d : bestDistance;
         }
     }
-    return pixel{best >> 16, (best >> 8) & 0xFF, best & 0xFF};
+    return best;
 }
 
 // A cell whose colours go to the search, or through the colour cache once
 // there are many such cells.
 std::uint16_t FastConverter::fallbackCell() {
-    if (++fallbackCells_ > kCellsBeforeCache && directWanted_)
-        makeDirectTable();
+    if (++fallbackCells_ > kCellsBeforeCache) {
+        if (directWanted_)
+            makeDirectTable();
+        // Mostly such cells: a map too dense for the grid, whose building
+        // would only add to the cache's work. The cache alone from the
+        // next row.
+        if (2 * fallbackCells_ > builtCells_)
+            useCells_ = false;
+    }
     return kFallbackCell;
 }
 
 std::uint16_t FastConverter::buildCell(sample r, sample g, sample b) {
     const sample lo[3] = {r >> cellShift_ << cellShift_, g >> cellShift_ << cellShift_,
                           b >> cellShift_ << cellShift_};
+    ++builtCells_;
     cellScratch_.clear();
     if (!index_.cellCandidates(lo, cellShift_, kCellSearchLimit, &cellScratch_) ||
         cellScratch_.size() > kMaxCellCandidates)
@@ -243,8 +253,13 @@ void FastConverter::convertDithered(const Word *row, int cols, pixel *out, fserr
             const std::int32_t v = static_cast<std::int32_t>(original[k]) + thisErr[k][col + 1] / kFserrScale;
             adjusted[k] = static_cast<sample>(std::clamp<std::int32_t>(v, 0, maxval));
         }
-        const pixel chosen = Cells ? cellLookup(adjusted[0], adjusted[1], adjusted[2])
-                                   : colors_[lookup(adjusted[0], adjusted[1], adjusted[2])];
+        pixel chosen;
+        if (Cells) {
+            const std::uint32_t c = cellLookup(adjusted[0], adjusted[1], adjusted[2]);
+            chosen = pixel{c >> 16, (c >> 8) & 0xFF, c & 0xFF};
+        } else {
+            chosen = colors_[lookup(adjusted[0], adjusted[1], adjusted[2])];
+        }
         const sample chosenSamples[3] = {chosen.r, chosen.g, chosen.b};
         const int ahead = LeftToRight ? col + 2 : col;
         const int behind = LeftToRight ? col : col + 2;

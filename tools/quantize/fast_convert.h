@@ -17,7 +17,8 @@
 // colour is looked up by scanning them in map order: exact by
 // construction. Neighbouring cells mostly share lists, so the lists stay a
 // few thousand, in the cache too. A map too dense for short lists (tens of
-// thousands of colours) sends its cells back to the colour cache.
+// thousands of colours) sends its cells back to the colour cache, and once
+// they are most of the cells, the grid is left for the cache alone.
 #ifndef QUANTIZE_FAST_CONVERT_H
 #define QUANTIZE_FAST_CONVERT_H
 
@@ -61,7 +62,7 @@ public:
 private:
     std::uint32_t lookup(sample r, sample g, sample b);
     void makeDirectTable();
-    pixel cellLookup(sample r, sample g, sample b);
+    std::uint32_t cellLookup(sample r, sample g, sample b);
     std::uint16_t buildCell(sample r, sample g, sample b);
     std::uint16_t fallbackCell();
     template <typename Word>
@@ -103,6 +104,7 @@ private:
     std::unordered_map<std::u32string, std::uint16_t> cellListNumbers_;
     std::vector<std::uint32_t> cellScratch_;
     std::u32string cellKey_;
+    std::size_t builtCells_ = 0;
     std::size_t fallbackCells_ = 0;
 };
 
