@@ -5,16 +5,12 @@
 #include <kestrum/common.h>
 #include <kestrum/ppm.h>
 
-#include "args.h"
+#include <cstring>
+
 #include "cmdline.h"
 #include "harness.h"
 
 using namespace fuzzharness;
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    resetLibraryState();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ArgumentVector args("quantize", data, size);

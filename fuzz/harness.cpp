@@ -8,9 +8,6 @@
 #define KESTRUM_FUZZ_ASAN 1
 #endif
 #endif
-#if defined(__SANITIZE_ADDRESS__) && !defined(KESTRUM_FUZZ_ASAN)
-#define KESTRUM_FUZZ_ASAN 1
-#endif
 #ifdef KESTRUM_FUZZ_ASAN
 #include <sanitizer/allocator_interface.h>
 #include <sanitizer/lsan_interface.h>
@@ -53,58 +50,34 @@ std::unordered_set<FILE *> &liveStreams() {
 #ifdef KESTRUM_FUZZ_ASAN
 // Objects that C++ code made with operator new and still held when the
 // fatal path fired (a message's temporary text, say) cannot be deleted here
-// without knowing their type: the sanitizer's allocation hooks, which see
-// every allocation, keep them in this table, and they are declared not to
-// be leaks. They are few and small; blocks from malloc are really freed.
-class OtherAllocations {
-public:
-    void clear() {
-        for (size_t i = 0; i < usedCount_; ++i)
-            slots_[used_[i]] = nullptr;
-        usedCount_ = 0;
-    }
-    void insert(const void *p) {
-        if (usedCount_ >= kSlots / 2)
-            return;  // full: the rest may be reported as leaks
-        for (size_t i = hash(p);; i = (i + 1) % kSlots) {
-            if (slots_[i] == nullptr)
-                used_[usedCount_++] = i;
-            if (slots_[i] == nullptr || slots_[i] == kGone) {
-                slots_[i] = p;
-                return;
-            }
-        }
-    }
-    void erase(const void *p) {
-        for (size_t i = hash(p); slots_[i] != nullptr; i = (i + 1) % kSlots)
-            if (slots_[i] == p) {
-                slots_[i] = kGone;
-                return;
-            }
-    }
-    void ignoreRemaining() {
-        for (size_t i = 0; i < usedCount_; ++i)
-            if (slots_[used_[i]] != kGone)
-                __lsan_ignore_object(slots_[used_[i]]);
-    }
+// without knowing their type. The sanitizer's allocation hooks, which see
+// every allocation and may not allocate, keep them in this fixed open-
+// addressing table, and those left are declared not to be leaks. They are
+// few and small; blocks from malloc are really freed.
+constexpr size_t kSlots = size_t{1} << 14;
+const void *const kGone = reinterpret_cast<const void *>(1);
+const void *others[kSlots];
+size_t otherUsed[kSlots / 2], otherCount = 0;
 
-private:
-    static constexpr size_t kSlots = size_t{1} << 14;
-    static inline const void *const kGone = reinterpret_cast<const void *>(1);
-    static size_t hash(const void *p) { return (reinterpret_cast<uintptr_t>(p) >> 4) % kSlots; }
-    const void *slots_[kSlots] = {};
-    size_t used_[kSlots];
-    size_t usedCount_ = 0;
-};
-OtherAllocations otherAllocations;
+size_t slotOf(const volatile void *p) { return (reinterpret_cast<uintptr_t>(p) >> 4) % kSlots; }
 
 void onAllocation(const volatile void *p, size_t) {
-    if (tracking)
-        otherAllocations.insert(const_cast<const void *>(p));
+    if (!tracking || otherCount >= kSlots / 2)
+        return;  // when full, the rest may be reported as leaks
+    size_t i = slotOf(p);
+    while (others[i] != nullptr && others[i] != kGone)
+        i = (i + 1) % kSlots;
+    if (others[i] == nullptr)
+        otherUsed[otherCount++] = i;
+    others[i] = const_cast<const void *>(p);
 }
 void onRelease(const volatile void *p) {
     if (tracking)
-        otherAllocations.erase(const_cast<const void *>(p));
+        for (size_t i = slotOf(p); others[i] != nullptr; i = (i + 1) % kSlots)
+            if (others[i] == p) {
+                others[i] = kGone;
+                return;
+            }
 }
 #endif
 
@@ -114,9 +87,22 @@ void startTracking() {
 #ifdef KESTRUM_FUZZ_ASAN
     static const bool hooked = __sanitizer_install_malloc_and_free_hooks(onAllocation, onRelease);
     (void)hooked;
-    otherAllocations.clear();
+    for (size_t i = 0; i < otherCount; ++i)
+        others[otherUsed[i]] = nullptr;
+    otherCount = 0;
 #endif
     tracking = true;
+}
+
+void *trackBlock(void *block) {
+    if (tracking && block)
+        liveBlocks().insert(block);
+    return block;
+}
+FILE *trackStream(FILE *file) {
+    if (tracking && file)
+        liveStreams().insert(file);
+    return file;
 }
 
 // After a fatal path: give back what the process would have left to exit.
@@ -129,7 +115,9 @@ void releaseLeftovers() {
     liveStreams().clear();
     tracking = false;
 #ifdef KESTRUM_FUZZ_ASAN
-    otherAllocations.ignoreRemaining();
+    for (size_t i = 0; i < otherCount; ++i)
+        if (others[otherUsed[i]] != kGone)
+            __lsan_ignore_object(others[otherUsed[i]]);
 #endif
 }
 
@@ -145,50 +133,24 @@ extern "C" {
     __real_exit(status);
 }
 
-void *__wrap_malloc(size_t size) {
-    void *block = __real_malloc(size);
-    if (tracking && block)
-        liveBlocks().insert(block);
-    return block;
-}
-
-void *__wrap_calloc(size_t count, size_t size) {
-    void *block = __real_calloc(count, size);
-    if (tracking && block)
-        liveBlocks().insert(block);
-    return block;
-}
-
+void *__wrap_malloc(size_t size) { return trackBlock(__real_malloc(size)); }
+void *__wrap_calloc(size_t count, size_t size) { return trackBlock(__real_calloc(count, size)); }
 void *__wrap_realloc(void *block, size_t size) {
     void *moved = __real_realloc(block, size);
-    if (tracking && moved) {
-        if (block)
-            liveBlocks().erase(block);
-        liveBlocks().insert(moved);
-    }
-    return moved;
+    if (tracking && moved && block)
+        liveBlocks().erase(block);
+    return trackBlock(moved);
 }
-
 void __wrap_free(void *block) {
-    if (tracking && block)
+    if (tracking)
         liveBlocks().erase(block);
     __real_free(block);
 }
 
-FILE *__wrap_fopen(const char *path, const char *mode) {
-    FILE *f = __real_fopen(path, mode);
-    if (tracking && f)
-        liveStreams().insert(f);
-    return f;
-}
-
+FILE *__wrap_fopen(const char *path, const char *mode) { return trackStream(__real_fopen(path, mode)); }
 FILE *__wrap_fmemopen(void *buffer, size_t size, const char *mode) {
-    FILE *f = __real_fmemopen(buffer, size, mode);
-    if (tracking && f)
-        liveStreams().insert(f);
-    return f;
+    return trackStream(__real_fmemopen(buffer, size, mode));
 }
-
 int __wrap_fclose(FILE *file) {
     if (tracking)
         liveStreams().erase(file);
@@ -255,4 +217,52 @@ void resetLibraryState() {
     pm_plain_output = 0;
 }
 
+void expectSameReading(const Reading &a, const Reading &b) {
+    FUZZ_CHECK(a.done == b.done);
+    FUZZ_CHECK(!a.done || a.values == b.values);
+}
+
+ArgumentVector::ArgumentVector(const char *program, const uint8_t *data, size_t size) {
+    std::vector<std::string> texts{program};
+    std::string current;
+    for (size_t i = 0; i < size && texts.size() <= kMaxArguments; ++i) {
+        if (data[i] != 0) {
+            current.push_back(static_cast<char>(data[i]));
+        } else {
+            texts.push_back(current);
+            current.clear();
+        }
+    }
+    if (texts.size() <= kMaxArguments && (!current.empty() || size == 0 || data[size - 1] != 0))
+        texts.push_back(current);
+    std::vector<size_t> offsets;
+    for (const std::string &t : texts) {
+        offsets.push_back(storage_.size());
+        storage_.insert(storage_.end(), t.c_str(), t.c_str() + t.size() + 1);
+    }
+    for (size_t offset : offsets)
+        original_.push_back(storage_.data() + offset);
+    argv_ = original_;
+    argv_.push_back(nullptr);
+    argc_ = static_cast<int>(original_.size());
+}
+
+bool ArgumentVector::isRemainderOfOriginal() const {
+    if (argc_ < 1 || argc_ > static_cast<int>(original_.size()) || argv_[argc_] != nullptr)
+        return false;
+    size_t next = 1;
+    for (int i = 1; i < argc_; ++i, ++next) {
+        while (next < original_.size() && original_[next] != argv_[i])
+            ++next;
+        if (next == original_.size())
+            return false;
+    }
+    return true;
+}
+
 }  // namespace fuzzharness
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    fuzzharness::resetLibraryState();
+    return 0;
+}

@@ -1,57 +1,37 @@
 // Runs a fuzz target over files without the fuzzing engine, so that every
 // corpus entry and every input that once broke a target can be replayed as
 // an ordinary test: replay FILE|DIRECTORY...
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) __attribute__((weak));
-
-namespace {
-
-void collect(const std::string &path, std::vector<std::string> &files) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        fprintf(stderr, "replay: cannot read %s\n", path.c_str());
-        files.push_back(path);  // reported as unreadable below
-        return;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        files.push_back(path);
-        return;
-    }
-    DIR *dir = opendir(path.c_str());
-    std::vector<std::string> names;
-    while (dirent *entry = dir ? readdir(dir) : nullptr)
-        if (entry->d_name[0] != '.')
-            names.push_back(entry->d_name);
-    if (dir)
-        closedir(dir);
-    std::sort(names.begin(), names.end());
-    for (const std::string &name : names)
-        collect(path + "/" + name, files);
-}
-
-}  // namespace
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
 
 int main(int argc, char **argv) {
-    if (LLVMFuzzerInitialize)
-        LLVMFuzzerInitialize(&argc, &argv);
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i)
-        collect(argv[i], files);
-    int unreadable = 0;
-    for (const std::string &file : files) {
+    LLVMFuzzerInitialize(&argc, &argv);
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
+    for (int i = 1; i < argc; ++i) {
+        if (!fs::is_directory(argv[i])) {
+            files.emplace_back(argv[i]);  // an unreadable one is reported below
+            continue;
+        }
+        for (const auto &entry : fs::recursive_directory_iterator(argv[i]))
+            if (entry.is_regular_file() && entry.path().filename().string()[0] != '.')
+                files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    size_t unreadable = 0;
+    for (const fs::path &file : files) {
         std::ifstream in(file, std::ios::binary);
         if (!in) {
+            fprintf(stderr, "replay: cannot read %s\n", file.c_str());
             ++unreadable;
             continue;
         }
