@@ -207,6 +207,8 @@ TEST(QuantizeColours, ResultsWorkedOutByHand) {
         // Decisions: images without pixels give the header alone, and maxval
         // 0 is an image of one colour.
         {"width 0", {"2"}, "P6\n0 5\n255\n", "P6\n0 5\n255\n", chose(0, 2)},
+        {"width 0, half a billion rows", {"-plain", "2"}, "P3 0 500000000 255\n",
+         "P3\n0 500000000\n255\n", chose(0, 2)},
         {"height 0, plain", {"2", "-plain"}, "P3\n4 0\n65535\n", "P3\n4 0\n65535\n", chose(0, 2)},
         {"maxval 0", {"2"}, "P3\n2 1\n0\n0 0 0 0 0 0\n", rawPpm(2, 1, 0, {{0, 0, 0}, {0, 0, 0}}),
          chose(1, 2)},

@@ -68,7 +68,9 @@ int main(int argc, char *argv[]) {
     {
         FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
         std::vector<pixel> out(static_cast<std::size_t>(image.cols));
-        for (int row = 0; row < image.rows; ++row) {
+        // A row without columns writes no bytes in either form.
+        const int rowsToWrite = image.cols == 0 ? 0 : image.rows;
+        for (int row = 0; row < rowsToWrite; ++row) {
             image.dispatch([&](auto word) {
                 using Word = decltype(word);
                 converter.convert(image.row<Word>(row), image.cols, out.data(),

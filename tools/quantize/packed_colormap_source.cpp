@@ -54,7 +54,8 @@ public:
     // Counts the image; false on its first colour beyond the limit.
     template <typename Word>
     bool count(const PackedImage &image, const SampleScale *scale) {
-        for (int r = 0; r < image.rows; ++r) {
+        const int rows = image.cols == 0 ? 0 : image.rows;  // empty rows hold no colour
+        for (int r = 0; r < rows; ++r) {
             const Word *row = image.row<Word>(r);
             if (!(scale ? countRow<Word, true>(row, image.cols, scale->data())
                         : countRow<Word, false>(row, image.cols, nullptr)))

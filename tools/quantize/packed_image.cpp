@@ -55,6 +55,13 @@ PackedImage readPackedImage(const char *fileSpec) {
     ppm_readppminit(file, &image.cols, &image.rows, &image.maxval, &format);
     checkImageSize(fileSpec, image.cols, image.rows);
 
+    // Rows without columns hold no bytes in any format, so there is nothing
+    // to read: a header claiming 0 columns by 500000000 rows ends at once.
+    if (image.cols == 0) {
+        pm_close(file);
+        return image;
+    }
+
     // One row of full pixels at a time, as the format layer delivers them.
     pixel *row = static_cast<pixel *>(pm_allocrow(image.cols, static_cast<int>(sizeof(pixel))));
     for (int r = 0; r < image.rows; ++r) {
