@@ -13,7 +13,8 @@
 #   DIFF_SCALE    multiplies the random trials of the differential tests
 #                 (default 20; the normal test suite runs them at 1)
 #   PEER          the median-cut peer, called as: $PEER NCOLORS [--fs] IN OUT
-#                 (default /usr/bin/python3 /work/shared/tools/pil_quantize.py)
+#                 (default: the pil_quantize.py of the shared/ folder beside the
+#                 checkout, run by /usr/bin/python3)
 # Needs hyperfine, python3, /usr/bin/time and, for the peer, Pillow.
 set -eu
 
@@ -23,7 +24,7 @@ build=${BUILD_DIR:-$root/build/bench-release}
 work=${WORK_DIR:-/tmp/kestrum-bench}
 runs=${RUNS:-3}
 diffscale=${DIFF_SCALE:-20}
-peer=${PEER:-/usr/bin/python3 /work/shared/tools/pil_quantize.py}
+peer=${PEER:-/usr/bin/python3 $root/../shared/tools/pil_quantize.py}
 
 for tool in hyperfine python3 /usr/bin/time; do
     command -v "$tool" >/dev/null 2>&1 || { echo "run-goals: $tool is needed" >&2; exit 2; }
