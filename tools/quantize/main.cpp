@@ -15,24 +15,11 @@
 #include "cmdline.h"
 #include "fast_convert.h"
 #include "floyd.h"
+#include "image_output.h"
 #include "packed_colormap_source.h"
 #include "packed_image.h"
 
 using namespace quantize;
-
-namespace {
-
-// A run whose image did not reach standard output must not end with status
-// 0: pm_close reports the stream's error as a message only.
-void closeOutput() {
-    fflush(stdout);
-    const bool writeFailed = ferror(stdout) != 0;
-    pm_close(stdout);
-    if (writeFailed)
-        pm_error("could not write the output image to standard output");
-}
-
-}  // namespace
 
 int main(int argc, char *argv[]) {
     ppm_init(&argc, argv);
