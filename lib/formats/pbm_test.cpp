@@ -15,12 +15,10 @@ TEST(PbmRead, PlainRawAndPackedRows) {
         EXPECT_EQ(readWhole(in, Pbm).values, bits) << bytes;
         EXPECT_EQ(in.rest(), "") << bytes;
     }
-    Input packed("\xa5\xc0\x5a\x3f" "1 0 1 0 0 1 0 1\n1 1");
+    Input packed("\xa5\xc0" "1 0 1 0 0 1 0 1\n1 1");
     unsigned char row[2] = {0, 0};
     pbm_readpbmrow_packed(packed, row, 10, RPBM_FORMAT);
     EXPECT_EQ(row[0] << 8 | row[1], 0xa5c0);  // held as it is, padding included
-    pbm_readpbmrow_packed(packed, row, 10, RPBM_FORMAT);
-    EXPECT_EQ(row[0] << 8 | row[1], 0x5a3f);
     row[0] = row[1] = 0;
     pbm_readpbmrow_packed(packed, row, 10, PBM_FORMAT);
     EXPECT_EQ(row[0] << 8 | row[1], 0xa5c0);

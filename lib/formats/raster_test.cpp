@@ -85,16 +85,14 @@ TEST(Raster, ChunkedReadsAndWriterRoundTripsMatchTheReference) {
         int cols, height, format;  // row by row, a whole row in one call
         sample maxval;
         ppm_readppminit(rows, &cols, &height, &maxval, &format);
-        std::vector<pixel> row(cols);
+        std::vector<pixel> row(std::size_t(cols) * height);
+        for (int r = 0; r < height; ++r)
+            ppm_readppmrow(rows, row.data() + std::size_t(r) * cols, cols, maxval, format);
         std::vector<sample> all;
-        for (int r = 0; r < height; ++r) {
-            ppm_readppmrow(rows, row.data(), cols, maxval, format);
-            for (const pixel &p : row)
-                all.insert(all.end(), {p.r, p.g, p.b});
-        }
+        for (const pixel &p : row)
+            all.insert(all.end(), {p.r, p.g, p.b});
         EXPECT_EQ(all, want.values);
         EXPECT_EQ(rows.rest(), rest);
-
         for (const int plain : {0, 1}) {  // written back, raw and plain, it reads the same
             Input back(written(Ppm, want.values, want.cols, want.rows, want.maxval, plain));
             EXPECT_EQ(readWhole(back).values, want.values);
@@ -109,9 +107,8 @@ TEST(Raster, GrowsTheBlockAndMovesToRowsWhenItCannot) {
     Input reference(bytes);
     const Whole want = readReference(reference);
     const std::size_t savedInitial = kestrum::formats::imageInitialBlock;
-    // Rows of 480000 bytes: the block grows from 100 bytes until it would
-    // pass 1 MiB, in the middle of row 1; row 0 and the part of row 1 read
-    // so far move to blocks of their own.
+    // Rows of 480000 bytes: the block grows from 100 bytes until it would pass
+    // 1 MiB, in row 1; what was read so far moves to blocks of their own.
     kestrum::formats::imageInitialBlock = 100;
     for (const std::size_t limit : {std::size_t{1} << 20, std::size_t(-1)}) {
         kestrum::formats::imageBlockLimit = limit;

@@ -67,26 +67,31 @@ inline Whole readWhole(FILE *file, Reader reader = Ppm) {
     return out;
 }
 
+// forceplain for written(): raw, but with pm_plain_output set.
+constexpr int PlainOutput = 2;
+
 // What ppm_writeppm (three values a pixel) or pgm_writepgm writes.
-inline std::string written(Reader writer, std::vector<sample> values, int cols, int rows, sample maxval,
-                           int forceplain) {
+inline std::string written(Reader writer, std::vector<sample> v, int cols, int rows, sample maxval, int forceplain) {
     std::vector<pixel> pixels;
-    for (std::size_t i = 0; writer == Ppm && i + 2 < values.size(); i += 3)
-        pixels.push_back({values[i], values[i + 1], values[i + 2]});
+    for (std::size_t i = 0; i + 2 < v.size(); i += 3)
+        pixels.push_back({v[i], v[i + 1], v[i + 2]});
     std::vector<pixel *> pixelRows;
     std::vector<sample *> grayRows;
     for (int r = 0; r < rows; ++r) {
         if (writer == Ppm)
             pixelRows.push_back(pixels.data() + r * cols);
         else
-            grayRows.push_back(values.data() + r * cols);
+            grayRows.push_back(v.data() + r * cols);
     }
-    return testsupport::captureOutput([&](FILE *f) {
+    pm_plain_output = forceplain == PlainOutput;
+    const std::string out = testsupport::captureOutput([&](FILE *f) {
         if (writer == Ppm)
-            ppm_writeppm(f, pixelRows.data(), cols, rows, maxval, forceplain);
+            ppm_writeppm(f, pixelRows.data(), cols, rows, maxval, forceplain == 1);
         else
-            pgm_writepgm(f, grayRows.data(), cols, rows, maxval, forceplain);
+            pgm_writepgm(f, grayRows.data(), cols, rows, maxval, forceplain == 1);
     });
+    pm_plain_output = 0;
+    return out;
 }
 
 #endif
