@@ -1,7 +1,5 @@
 // The fast counter against the straightforward count through the public
 // hash table: the same outcome, count and entries in the same order.
-#include "colorcounter.h"
-
 #include <kestrum/ppm.h>
 
 #include <gtest/gtest.h>
@@ -50,14 +48,10 @@ void expectSameCounts(Image &img, const std::string &what, bool everyLimit = fal
         limits.push_back(maxcolors);
     for (const int maxcolors : limits) {
         const Counted fast = fastCount(img, maxcolors), table = tableCount(img, maxcolors);
-        ASSERT_EQ(fast.complete, table.complete) << what << ", maxcolors " << maxcolors;
-        ASSERT_EQ(fast.colors, table.colors) << what << ", maxcolors " << maxcolors;
-        // The first difference says enough; a whole histogram would be printed otherwise.
-        ASSERT_EQ(fast.entries.size(), table.entries.size()) << what;
-        const auto diff = std::mismatch(fast.entries.begin(), fast.entries.end(), table.entries.begin());
-        ASSERT_TRUE(diff.first == fast.entries.end())
-            << what << ", maxcolors " << maxcolors << ": entry " << (diff.first - fast.entries.begin()) << " is "
-            << testing::PrintToString(*diff.first) << ", the table gives " << testing::PrintToString(*diff.second);
+        const std::string at = what + ", maxcolors " + std::to_string(maxcolors);
+        ASSERT_EQ(fast.complete, table.complete) << at;
+        ASSERT_EQ(fast.colors, table.colors) << at;
+        ASSERT_TRUE(fast.entries == table.entries) << at;  // printing whole histograms would drown the log
     }
 }
 
@@ -106,9 +100,6 @@ TEST(ColorCounter, MatchesTheTable) {
 // Colour rows come out in order of first occurrence, also across growth.
 TEST(ColorCounter, FirstSeenOrderSurvivesGrowth) {
     for (Image img : {randomImage(500, 400, 150000, 65535, 99), growingSamples()}) {
-        kestrum::ColorCounter counter(kestrum::ColorCounter::unlimited, "growth failed");
-        for (int r = 0; r < img.rows; ++r)
-            ASSERT_TRUE(counter.countRow(img.pixels()[r], img.cols));
         std::vector<pixel> expected;
         color_hash seen = ppm_alloccolorhash();
         for (const pixel &p : img.raster)
@@ -117,10 +108,9 @@ TEST(ColorCounter, FirstSeenOrderSurvivesGrowth) {
                 expected.push_back(p);
             }
         ppm_freecolorhash(seen);
-        ASSERT_EQ(counter.size(), static_cast<int>(expected.size()));
-        std::vector<pixel> got(expected.size());
-        counter.firstSeenColors(got.data());
-        EXPECT_TRUE(got == expected);
+        int ncolors = 0;
+        pixel *row = ppm_computecolorrow(img.pixels(), img.cols, img.rows, int(expected.size()), &ncolors);
+        EXPECT_TRUE(take(row, ncolors) == expected);
     }
 }
 
@@ -134,7 +124,7 @@ TEST(ColorCounter, PhotographAtEveryReduction) {
     pm_close(f);
     Image img(cols, rows);
     for (int r = 0; r < rows; ++r)
-        std::copy(pixels[r], pixels[r] + cols, img.pixels()[r]);
+        std::copy(pixels[r], pixels[r] + cols, &img.at(r, 0));
     pm_freearray(reinterpret_cast<void **>(pixels), rows);
     for (;;) {
         expectSameCounts(img, "coffee.ppm at maxval " + std::to_string(maxval));

@@ -112,10 +112,8 @@ TEST(Histogram, FileCountStopsInTheRaster) {
     for (const bool viaTable : {false, true}) {
         RasterFile in(img);
         int colors = 0;
-        if (viaTable)
-            EXPECT_EQ(ppm_computecolorhash2(in.f, 2, 3, in.maxval, in.format, 3, &colors), nullptr);
-        else
-            EXPECT_EQ(ppm_computecolorhist2(in.f, 2, 3, in.maxval, in.format, 3, &colors), nullptr);
+        EXPECT_EQ(viaTable ? static_cast<void *>(ppm_computecolorhash2(in.f, 2, 3, in.maxval, in.format, 3, &colors))
+                           : ppm_computecolorhist2(in.f, 2, 3, in.maxval, in.format, 3, &colors), nullptr);
         EXPECT_EQ(colors, 4);
         pixel row[2];
         ppm_readppmrow(in.f, row, 2, in.maxval, in.format);

@@ -28,20 +28,18 @@ struct Image {
     int cols, rows;
     std::vector<pixel> raster;
     std::vector<pixel *> index;
-    Image(int c, int r) : cols(c), rows(r), raster(std::size_t(c) * r) { reindex(); }
+    Image(int c, int r) : cols(c), rows(r), raster(std::size_t(c) * r) {}
     Image(const std::vector<std::vector<pixel>> &image) : cols(int(image[0].size())), rows(int(image.size())) {
         for (const auto &row : image)
             raster.insert(raster.end(), row.begin(), row.end());
-        reindex();
     }
-    Image(const Image &other) : cols(other.cols), rows(other.rows), raster(other.raster) { reindex(); }
-    void reindex() {
+    pixel **pixels() {  // rebuilt on each call, so that copies stay sound
         index.clear();
         for (int r = 0; r < rows; ++r)
             index.push_back(raster.data() + std::size_t(r) * cols);
         index.push_back(nullptr);
+        return index.data();
     }
-    pixel **pixels() { return index.data(); }
     pixel &at(int row, int col) { return raster[std::size_t(row) * cols + col]; }
     std::string plainPpm() const {
         std::string s = "P3\n" + std::to_string(cols) + " " + std::to_string(rows) + "\n65535\n";

@@ -32,8 +32,7 @@ TEST(ColorRow, ComputedAndReadUpToTheLimit) {
     }
     int ncolors = 77;
     pixel *none = ppm_computecolorrow(empty.pixels(), 3, 0, 0, &ncolors);
-    EXPECT_NE(none, nullptr);
-    EXPECT_EQ(ncolors, 0);
+    EXPECT_TRUE(none != nullptr && ncolors == 0);  // an empty image has an empty row, not a failure
     pm_freerow(none);
     const struct {
         std::string file;
