@@ -131,8 +131,10 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
 }
 
 std::string sourcePath(const std::string &relative) {
+    // CTest names the tree; a test binary run by hand falls back on the tree
+    // it was built from.
     const char *root = getenv("KESTRUM_TEST_DATA");
-    return std::string(root ? root : ".") + "/" + relative;
+    return std::string(root ? root : KESTRUM_SOURCE_DIR) + "/" + relative;
 }
 
 }  // namespace testsupport
