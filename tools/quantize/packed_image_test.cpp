@@ -41,6 +41,17 @@ Compared<pixel> readBoth(const std::string &bytes, const std::string &what) {
     return r;
 }
 
+// A raw PPM of random colours.
+std::string randomRaw(std::mt19937 &rng, int cols, int rows, sample maxval) {
+    const auto img = quantizetest::randomImage(rng, cols, rows, maxval, 200);
+    std::string bytes = "P6\n" + std::to_string(cols) + " " + std::to_string(rows) + "\n" +
+                        std::to_string(maxval) + "\n";
+    for (const pixel &p : img.px)
+        for (sample s : {p.r, p.g, p.b})
+            bytes += maxval > 255 ? std::string{char(s >> 8), char(s & 255)} : std::string{char(s)};
+    return bytes;
+}
+
 TEST(PackedImage, ReadsWhatReadImageReads) {
     const std::vector<std::string> files = {
         "P6\n2 1\n255\n\x01\x02\x03\xff\x00\x80"s,
@@ -56,13 +67,13 @@ TEST(PackedImage, ReadsWhatReadImageReads) {
     // Random raw images of one and two bytes a sample.
     const sample maxvals[] = {255, 256, 65535};
     quantizetest::differential(2, 1, maxvals, [](std::mt19937 &rng, sample maxval) {
-        const auto img = quantizetest::randomImage(rng, 1 + rng() % 70, 1 + rng() % 40, maxval, 200);
-        std::string bytes = "P6\n" + std::to_string(img.cols) + " " + std::to_string(img.rows) +
-                            "\n" + std::to_string(maxval) + "\n";
-        for (const pixel &p : img.px)
-            for (sample s : {p.r, p.g, p.b})
-                bytes += maxval > 255 ? std::string{char(s >> 8), char(s & 255)} : std::string{char(s)};
-        return readBoth(bytes, "random at maxval " + std::to_string(maxval));
+        return readBoth(randomRaw(rng, 1 + rng() % 70, 1 + rng() % 40, maxval),
+                        "random at maxval " + std::to_string(maxval));
+    });
+    // Rows spread over several blocks (a block holds 2^20 words).
+    const sample wide[] = {255, 65535};
+    quantizetest::differential(3, 1, wide, [](std::mt19937 &rng, sample maxval) {
+        return readBoth(randomRaw(rng, 1500, 800, maxval), "several blocks at maxval " + std::to_string(maxval));
     });
 }
 
