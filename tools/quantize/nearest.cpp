@@ -168,31 +168,65 @@ std::uint32_t NearestColorIndex::scanLeaf(const Node &node, const sample c[3]) c
 }
 
 // Makes the eight children of a cell whose low corner is lo, each
-// 2^childShift samples wide (clipped to maxval), with their candidates.
+// 2^childShift samples wide (clipped to maxval), with their candidates:
+// for each child what filterCandidates keeps of the parent's list, in one
+// pass over it. Each child's range in a channel is one of the parent's two
+// halves, and both distance forms are sums of per-channel terms, so a
+// candidate's near and far terms for the two halves of each channel (twelve
+// in all) give its least and greatest distance to all eight children by
+// additions, where filtering child by child would load the candidate and
+// compute its terms eight times over.
 template <bool Scaled>
 void NearestColorIndex::buildChildren(std::uint32_t node, const sample lo[3], unsigned childShift) {
     const std::uint32_t parentFirst = nodes_[node].first;
     const std::uint32_t parentCount = nodes_[node].count;
     const std::int32_t firstChild = static_cast<std::int32_t>(nodes_.size());
     const sample width = sample{1} << childShift;
-    bool poolFull = pool_.size() + std::size_t{8} * parentCount > poolLimit_;
-    if (poolFull) {
+    if (pool_.size() + std::size_t{8} * parentCount > poolLimit_) {
         // No room for more lists: this cell stays a leaf.
         nodes_[node].children = kLeaf;
         return;
     }
-    for (unsigned octant = 0; octant < 8; ++octant) {
-        sample clo[3], chi[3];
-        bool empty = false;
-        for (int k = 0; k < 3; ++k) {
-            const unsigned bit = (octant >> (2 - k)) & 1u;
-            clo[k] = lo[k] + bit * width;
-            chi[k] = std::min(clo[k] + width - 1, maxval_);
-            empty = empty || clo[k] > maxval_;
+    // Per channel, the two halves' ranges; the upper one is empty (lo > hi)
+    // when it lies past maxval, and so is every child in it (its terms are
+    // computed with the others but never used).
+    sample halfLo[3][2], halfHi[3][2];
+    for (int ch = 0; ch < 3; ++ch) {
+        for (unsigned bit = 0; bit < 2; ++bit) {
+            halfLo[ch][bit] = lo[ch] + bit * width;
+            halfHi[ch][bit] = std::min(halfLo[ch][bit] + width - 1, maxval_);
         }
+    }
+    // bound[octant]: the least, over the candidates, of the greatest
+    // distance to the child; scratch_[8 k + octant]: candidate k's least.
+    std::uint32_t bound[8];
+    std::fill(bound, bound + 8, UINT32_MAX);
+    scratch_.resize(std::size_t{8} * parentCount);
+    for (std::uint32_t k = 0; k < parentCount; ++k) {
+        const sample *e = entries_[pool_[parentFirst + k]].rgb;
+        std::uint32_t nearTerm[3][2], farTerm[3][2];
+        for (int ch = 0; ch < 3; ++ch) {
+            for (int bit = 0; bit < 2; ++bit) {
+                const sample a = halfLo[ch][bit], b = halfHi[ch][bit];
+                nearTerm[ch][bit] = term<Scaled>(e[ch] < a ? a - e[ch] : e[ch] > b ? e[ch] - b : 0);
+                farTerm[ch][bit] = term<Scaled>(std::max(absDiff(e[ch], a), absDiff(e[ch], b)));
+            }
+        }
+        std::uint32_t *nearDist = &scratch_[std::size_t{8} * k];
+        for (unsigned octant = 0; octant < 8; ++octant) {
+            const unsigned br = octant >> 2, bg = (octant >> 1) & 1u, bb = octant & 1u;
+            nearDist[octant] = nearTerm[0][br] + nearTerm[1][bg] + nearTerm[2][bb];
+            bound[octant] = std::min(bound[octant], farTerm[0][br] + farTerm[1][bg] + farTerm[2][bb]);
+        }
+    }
+    for (unsigned octant = 0; octant < 8; ++octant) {
+        const bool empty = halfLo[0][octant >> 2] > maxval_ || halfLo[1][(octant >> 1) & 1u] > maxval_ ||
+                           halfLo[2][octant & 1u] > maxval_;
         Node child{static_cast<std::uint32_t>(pool_.size()), 0, kLeaf};
         if (!empty) {
-            filterCandidates<Scaled>(parentFirst, parentCount, clo, chi, &pool_);
+            for (std::uint32_t k = 0; k < parentCount; ++k)
+                if (scratch_[std::size_t{8} * k + octant] <= bound[octant])
+                    pool_.push_back(pool_[parentFirst + k]);
             child.count = static_cast<std::uint32_t>(pool_.size()) - child.first;
             if (child.count > kLeafCandidates && childShift > 0)
                 child.children = kNone;

@@ -31,8 +31,11 @@ namespace quantize {
 class NearestColorIndex {
 public:
     // Candidate lists stop growing at this many entries in all (4 bytes
-    // each); cells then stay undivided and their longer lists are scanned.
-    static constexpr std::size_t kPoolLimit = std::size_t{1} << 23;
+    // each, 64 MiB); cells then stay undivided and their longer lists are
+    // scanned. Dithering a 16-megapixel photograph to a map of 32767 of its
+    // colours takes most of it; with half as much, the cells of a sixth of
+    // its colours stay undivided and each scans hundreds of candidates.
+    static constexpr std::size_t kPoolLimit = std::size_t{1} << 24;
 
     // colormap: ncolors > 0 entries whose samples lie in 0..maxval.
     NearestColorIndex(const color_count *colormap, int ncolors, sample maxval,
