@@ -198,7 +198,8 @@ void NearestColorIndex::buildChildren(std::uint32_t node, const sample lo[3], un
         }
     }
     // bound[octant]: the least, over the candidates, of the greatest
-    // distance to the child; scratch_[8 k + octant]: candidate k's least.
+    // distance to the child; scratch_[octant * parentCount + k]: candidate
+    // k's least.
     std::uint32_t bound[8];
     std::fill(bound, bound + 8, UINT32_MAX);
     scratch_.resize(std::size_t{8} * parentCount);
@@ -212,10 +213,9 @@ void NearestColorIndex::buildChildren(std::uint32_t node, const sample lo[3], un
                 farTerm[ch][bit] = term<Scaled>(std::max(absDiff(e[ch], a), absDiff(e[ch], b)));
             }
         }
-        std::uint32_t *nearDist = &scratch_[std::size_t{8} * k];
         for (unsigned octant = 0; octant < 8; ++octant) {
             const unsigned br = octant >> 2, bg = (octant >> 1) & 1u, bb = octant & 1u;
-            nearDist[octant] = nearTerm[0][br] + nearTerm[1][bg] + nearTerm[2][bb];
+            scratch_[octant * std::size_t{parentCount} + k] = nearTerm[0][br] + nearTerm[1][bg] + nearTerm[2][bb];
             bound[octant] = std::min(bound[octant], farTerm[0][br] + farTerm[1][bg] + farTerm[2][bb]);
         }
     }
@@ -224,10 +224,20 @@ void NearestColorIndex::buildChildren(std::uint32_t node, const sample lo[3], un
                            halfLo[2][octant & 1u] > maxval_;
         Node child{static_cast<std::uint32_t>(pool_.size()), 0, kLeaf};
         if (!empty) {
-            for (std::uint32_t k = 0; k < parentCount; ++k)
-                if (scratch_[std::size_t{8} * k + octant] <= bound[octant])
-                    pool_.push_back(pool_[parentFirst + k]);
-            child.count = static_cast<std::uint32_t>(pool_.size()) - child.first;
+            // Room for the whole parent list (within the limit checked
+            // above), then each candidate is written and kept or not without
+            // a branch: which ones pass is data, not pattern.
+            pool_.resize(child.first + std::size_t{parentCount});
+            const std::uint32_t *from = pool_.data() + parentFirst;
+            std::uint32_t *to = pool_.data() + child.first;
+            const std::uint32_t *nearDist = scratch_.data() + octant * std::size_t{parentCount};
+            std::uint32_t kept = 0;
+            for (std::uint32_t k = 0; k < parentCount; ++k) {
+                to[kept] = from[k];
+                kept += nearDist[k] <= bound[octant] ? 1 : 0;
+            }
+            pool_.resize(child.first + std::size_t{kept});
+            child.count = kept;
             if (child.count > kLeafCandidates && childShift > 0)
                 child.children = kNone;
         }
