@@ -1,5 +1,5 @@
 // The common unit through its public interface: array layouts, maxval
-// arithmetic, binary integers, streams, start-up, and every fatal message.
+// arithmetic, binary integers, streams, start-up, and its fatal messages.
 #include <kestrum/common.h>
 
 #include <gmock/gmock.h>
@@ -19,42 +19,21 @@
 
 namespace {
 
-using ::testing::Eq;
-using ::testing::ExitedWithCode;
-using testsupport::memoryStream;
-
-std::string readAll(FILE *f) {
-    std::string s;
-    for (int c; (c = getc(f)) != EOF;)
-        s += static_cast<char>(c);
-    return s;
-}
-
-// The read end of a pipe already holding the bytes (under the pipe's capacity).
-std::string pipeWith(const std::string &bytes) {
-    int fds[2];
-    if (pipe(fds) != 0 || write(fds[1], bytes.data(), bytes.size()) != ssize_t(bytes.size()))
-        abort();
-    close(fds[1]);
-    return "/dev/fd/" + std::to_string(fds[0]);
-}
-
 // Runs the start-up on copies of the words, kept for good since the program
 // name points into them; returns what is left.
 std::vector<std::string> startWith(std::vector<std::string> words) {
     static std::list<std::vector<std::string>> kept;
-    auto &text = kept.emplace_back(std::move(words));
     std::vector<char *> argv;
-    for (auto &w : text)
+    for (auto &w : kept.emplace_back(std::move(words)))
         argv.push_back(&w[0]);
+    int argc = int(argv.size());
     argv.push_back(nullptr);
-    int argc = int(text.size());
     ppm_init(&argc, argv.data());
     EXPECT_EQ(argv[argc], nullptr);
     return {argv.begin(), argv.begin() + argc};
 }
 
-TEST(Common, ArraysAndMaxvalArithmetic) {
+TEST(Common, ArraysMaxvalsAndBinaryIntegers) {
     for (std::size_t limit : {std::size_t(-1), std::size_t{0}}) {  // one block, then row by row
         kestrum::contiguousArrayLimit = limit;
         void **a = pm_allocarray(257, 3, 4);
@@ -65,58 +44,50 @@ TEST(Common, ArraysAndMaxvalArithmetic) {
             EXPECT_EQ(static_cast<unsigned char *>(a[r])[257 * 4 - 1], r + 1);
         pm_freearray(a, 3);
     }
-    const int bits[][2] = {{INT_MIN, 1}, {1, 1}, {2, 2}, {255, 8}, {256, 9}, {65535, 16}};
-    for (const auto &b : bits)
-        EXPECT_EQ(pm_maxvaltobits(b[0]), b[1]) << b[0];
-    EXPECT_EQ(pm_bitstomaxval(16), 65535u);
-    EXPECT_EQ(pm_bitstomaxval(32), 4294967295u);
+    for (auto [maxval, bits] : std::initializer_list<std::pair<int, int>>{{INT_MIN, 1}, {1, 1}, {255, 8}, {256, 9}})
+        EXPECT_EQ(pm_maxvaltobits(maxval), bits) << maxval;
+    EXPECT_EQ(std::vector<unsigned>({pm_bitstomaxval(16), pm_bitstomaxval(32)}), std::vector<unsigned>({65535, UINT_MAX}));
     const unsigned int lcm[][5] = {{4, 6, 10, 1000, 60}, {4, 6, 10, 59, 59}, {65536, 65535, 1, UINT_MAX, 4294901760u},
                                    {UINT_MAX, 2, 1, UINT_MAX, UINT_MAX}};  // past 2^32 must not wrap
     for (const auto &c : lcm)
         EXPECT_EQ(pm_lcm(c[0], c[1], c[2], c[3]), c[4]) << c[0] << " " << c[1];
-}
-
-TEST(Common, BinaryIntegersBothOrders) {
-    const std::string big("\x12\x34\xfe\xdc\xba\x98", 6), little("\x34\x12\x98\xba\xdc\xfe", 6);
-    for (bool isBig : {true, false}) {
-        const std::string out = testsupport::captureOutput([&](FILE *f) {
-            EXPECT_EQ((isBig ? pm_writebigshort : pm_writelittleshort)(f, 0x1234), 0);
-            EXPECT_EQ((isBig ? pm_writebiglong : pm_writelittlelong)(f, int32_t(0xfedcba98)), 0);
-        });
-        EXPECT_EQ(out, isBig ? big : little);
-        FILE *in = memoryStream(out + out.substr(0, 3));
+    for (bool big : {true, false}) {
+        const std::string bytes(big ? "\x12\x34\xfe\xdc\xba\x98" : "\x34\x12\x98\xba\xdc\xfe", 6);
+        EXPECT_EQ(testsupport::captureOutput([&](FILE *f) {
+                      (big ? pm_writebigshort : pm_writelittleshort)(f, 0x1234);
+                      (big ? pm_writebiglong : pm_writelittlelong)(f, int32_t(0xfedcba98));
+                  }), bytes);
+        FILE *in = testsupport::memoryStream(bytes + "abc");
         int16_t s = 0;
         int32_t l = 0;
-        EXPECT_EQ((isBig ? pm_readbigshort : pm_readlittleshort)(in, &s), 0);
-        EXPECT_EQ((isBig ? pm_readbiglong : pm_readlittlelong)(in, &l), 0);
-        EXPECT_EQ(s, 0x1234);
-        EXPECT_EQ(l, int32_t(0xfedcba98));
-        EXPECT_EQ((isBig ? pm_readbiglong : pm_readlittlelong)(in, &l), -1);  // three bytes left
+        EXPECT_EQ((big ? pm_readbigshort : pm_readlittleshort)(in, &s) + (big ? pm_readbiglong : pm_readlittlelong)(in, &l), 0);
+        EXPECT_TRUE(s == 0x1234 && l == int32_t(0xfedcba98));
+        EXPECT_EQ((big ? pm_readbiglong : pm_readlittlelong)(in, &l), -1);  // three bytes left
         fclose(in);
     }
 }
 
-TEST(Common, Streams) {
-    EXPECT_EQ(pm_openr("-"), stdin);
-    EXPECT_EQ(pm_openw("-"), stdout);
+TEST(Common, StreamsAndStartup) {
+    EXPECT_TRUE(pm_openr("-") == stdin && pm_openw("-") == stdout);
     const std::string path = testsupport::temporaryFile("old contents");
-    FILE *out = pm_openw(path.c_str());
-    fputs("new", out);
-    pm_closew(out);
-    FILE *in = pm_openr_seekable(path.c_str());  // a regular file is used as it is
+    FILE *f = pm_openw(path.c_str());
+    fputs("new", f);
+    pm_closew(f);
+    f = pm_openr_seekable(path.c_str());  // a regular file is used as it is
     struct stat want, got;
-    ASSERT_EQ(stat(path.c_str(), &want) | fstat(fileno(in), &got), 0);
+    ASSERT_EQ(stat(path.c_str(), &want) | fstat(fileno(f), &got), 0);
     EXPECT_EQ(got.st_ino, want.st_ino);
-    EXPECT_EQ(readAll(in), "new");
-    pm_closer(in);
-    std::string bytes(40000, 'x');  // a pipe becomes a seekable copy; more than the buffers of a copy or a read
+    pm_closer(f);
+    std::string bytes(40000, 'x');  // beyond the buffers of a copy and of a read
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = char(i * 7 + i / 251);
-    FILE *copy = pm_openr_seekable(pipeWith(bytes.substr(0, 10000)).c_str());
-    ASSERT_EQ(fseek(copy, 9000, SEEK_SET), 0);
-    EXPECT_EQ(getc(copy), static_cast<unsigned char>(bytes[9000]));
-    pm_close(copy);
-    FILE *f = memoryStream(bytes);
+    int fds[2];  // a pipe becomes a seekable copy
+    ASSERT_TRUE(pipe(fds) == 0 && write(fds[1], bytes.data(), 10000) == 10000 && close(fds[1]) == 0);
+    f = pm_openr_seekable(("/dev/fd/" + std::to_string(fds[0])).c_str());
+    ASSERT_EQ(fseek(f, 9000, SEEK_SET), 0);
+    EXPECT_EQ(getc(f), static_cast<unsigned char>(bytes[9000]));
+    pm_close(f);
+    f = testsupport::memoryStream(bytes);
     pm_seek(f, 3);
     EXPECT_EQ(pm_tell(f), 3);
     int32_t count = -1;
@@ -128,28 +99,15 @@ TEST(Common, Streams) {
     pm_tell2(f, &told, sizeof told);
     EXPECT_EQ(told, wide);
     fclose(f);
-}
-
-TEST(Common, StartupOptionsNamesAndKeywords) {
-    const struct {
-        std::vector<std::string> args, left;
-        int plain;
-    } cases[] = {
-        {{"q", "--quiet", "-QUIET", "256", "--Plain", "-plain"}, {"q", "256"}, 1},
-        {{"-plain", "-mapfile", "--", "-q", "-plai", "-quiet=1", "---quiet"},
-         {"-plain", "-mapfile", "--", "-q", "-plai", "-quiet=1", "---quiet"}, 0},
-    };
-    for (const auto &c : cases) {
-        pm_plain_output = 1 - c.plain;
-        EXPECT_EQ(startWith(c.args), c.left) << c.args[1];
-        EXPECT_EQ(pm_plain_output, c.plain) << c.args[1];
-    }
-    const struct {
-        const char *text, *keyword;
-        int min, match;
-    } keys[] = {{"-HEL", "-help", 3, 1}, {"-helpme", "-help", 3, 0}, {"-h", "-help", 3, 0}, {"-hx", "-help", 2, 0}};
-    for (const auto &k : keys)
-        EXPECT_EQ(pm_keymatch(k.text, k.keyword, k.min), k.match) << k.text;
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(startWith({"q", "--quiet", "-QUIET", "256", "--Plain", "-plain"}), Words({"q", "256"}));
+    EXPECT_EQ(pm_plain_output, 1);
+    pm_plain_output = 0;
+    const Words kept = {"-plain", "-mapfile", "--", "-q", "-plai", "-quiet=1", "---quiet"};
+    EXPECT_EQ(startWith(kept), kept);
+    EXPECT_EQ(pm_plain_output, 0);
+    EXPECT_EQ(std::vector<int>({pm_keymatch("-HEL", "-help", 3), pm_keymatch("-helpme", "-help", 3),
+                                pm_keymatch("-h", "-help", 3)}), std::vector<int>({1, 0, 0}));
     const std::string seventy(70, 'n'), names[][2] = {{"/usr/bin/quantize.exe", "quantize"}, {".exe", ""},
                                                        {"x.EXE", "x.EXE"}, {"/a/" + seventy, seventy.substr(0, 64)}};
     for (const auto &n : names)
@@ -157,9 +115,9 @@ TEST(Common, StartupOptionsNamesAndKeywords) {
 }
 
 TEST(CommonDeath, MessagesAndStatus) {
-    const std::string report = "quantize: Using libkestrum from Kestrum Version: " KESTRUM_RELEASE
-                               "\nquantize: Compiled " KESTRUM_COMPILE_TIME " by user \"" KESTRUM_COMPILED_BY
-                               "\"\nquantize: BSD defined\nquantize: RGB_ENV='RGBDEF'\nquantize: RGBENV= 'RGBDEF' ";
+    const std::string version = "quantize: Using libkestrum from Kestrum Version: " KESTRUM_RELEASE
+                                "\nquantize: Compiled " KESTRUM_COMPILE_TIME " by user \"" KESTRUM_COMPILED_BY
+                                "\"\nquantize: BSD defined\nquantize: RGB_ENV='RGBDEF'\nquantize: RGBENV= 'RGBDEF' ";
     auto say = [](const char *text) { pm_message("%s", text), exit(0); };
     const std::string enoent = strerror(ENOENT);
     const struct {
@@ -182,13 +140,13 @@ TEST(CommonDeath, MessagesAndStatus) {
         {[&] { say("hidden"); }, "", 0},  // messages are off until switched on
         {[&] { pm_setMessage(1, nullptr), say("shown"); }, "prog: shown\n", 0},
         {[&] { startWith({"quantize", "-quiet"}), say("hidden"); }, "", 0},
-        {[] { unsetenv("RGBDEF"), startWith({"/bin/quantize", "-version"}); }, report + "(env vbl is unset)\n", 0},
-        {[] { setenv("RGBDEF", "/x", 1), startWith({"quantize", "--VERSION"}); }, report + "(env vbl set to '/x')\n", 0},
+        {[] { unsetenv("RGBDEF"), startWith({"/bin/quantize", "-version"}); }, version + "(env vbl is unset)\n", 0},
+        {[] { setenv("RGBDEF", "/x", 1), startWith({"quantize", "--VERSION"}); }, version + "(env vbl set to '/x')\n", 0},
         {[] { startWith({"./bin/quantize", "-quiet", "-?"}); }, "quantize: Use 'man quantize' for help.\n", 1},
     };
     for (const auto &c : cases) {
         pm_init("prog", 0);
-        EXPECT_EXIT(c.call(), ExitedWithCode(c.status), Eq(c.err));
+        EXPECT_EXIT(c.call(), ::testing::ExitedWithCode(c.status), ::testing::Eq(c.err));
     }
 }
 
