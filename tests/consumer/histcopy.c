@@ -1,6 +1,6 @@
-/* A C program as a user of the installed library writes it: reads a PBM, PGM
-   or PPM image, reports its size and how many distinct colours it holds, and
-   writes it back as a PPM image.
+/* A program as a user of the installed library writes it, in C that also
+   compiles as C++: reads a PBM, PGM or PPM image, reports its size and how
+   many distinct colours it holds, and writes it back as a PPM image.
 
    usage: histcopy inputfile outputfile   ("-" is standard input or output) */
 #include <stdio.h>
