@@ -10,29 +10,6 @@
 
 namespace {
 
-// A writable, null-ended argv from blank-separated words; "~" is the empty
-// text and "_" a blank.
-struct Argv {
-    std::vector<std::string> text;
-    std::vector<char *> v;
-    int argc = 0;
-    explicit Argv(const std::string &line) {
-        std::istringstream words(line);
-        for (std::string w; words >> w; text.push_back(w == "~" ? "" : w))
-            std::replace(w.begin(), w.end(), '_', ' ');
-        for (auto &w : text)
-            v.push_back(&w[0]);
-        v.push_back(nullptr);
-        argc = int(text.size());
-    }
-    std::string rest() const {
-        std::string out = v[argc] ? "no null end" : "";
-        for (int i = 0; i < argc; ++i)
-            out += (i ? " " : "") + std::string(*v[i] ? v[i] : "~");
-        return out;
-    }
-};
-
 void returningHook(const char *, ...) { fputs("returned\n", stderr); }
 
 std::vector<std::string> calls;
@@ -59,18 +36,30 @@ struct Kinds {
         {0, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN", kind_int, &i, &n, 0}, {0, nullptr, kind_end, nullptr, nullptr, 0}};
     old_option_entry old[4] = {{'a', "all", kind_flag, &flag, 0}, {'b', nullptr, kind_string, &s, 0},
                                {0, "mapfile", kind_string, &s, 0}, {0, nullptr, kind_end, nullptr, 0}};
-    void parse(Argv &a) {
+    std::vector<std::string> words = {};
+    // Parses the blank-separated words ("~" an empty one); returns what is
+    // left of them and the values stored.
+    std::string parse(const std::string &line) {
+        std::istringstream in(line);
+        for (std::string w; in >> w;)
+            words.push_back(w == "~" ? "" : w);
+        std::vector<char *> argv;
+        for (auto &w : words)
+            argv.push_back(&w[0]);
+        int argc = int(words.size());
+        argv.push_back(nullptr);
         if (entryPoint < 3)
-            optParseOptions3(&a.argc, a.v.data(), {entryPoint > 0, entryPoint > 1, entries}, 8, 0);
+            optParseOptions3(&argc, argv.data(), {entryPoint > 0, entryPoint > 1, entries}, 8, 0);
         else if (entryPoint < 5)
-            optParseOptions2(&a.argc, a.v.data(), {entryPoint == 4, 1, old}, 0);
+            optParseOptions2(&argc, argv.data(), {entryPoint == 4, 1, old}, 0);
         else
-            optParseOptions(&a.argc, a.v.data(), old, entryPoint == 6);
-    }
-    std::string state() const {
+            optParseOptions(&argc, argv.data(), old, entryPoint == 6);
         std::ostringstream out;
-        out << "n=" << n << (i ? " i=" + std::to_string(i) : "") << (u ? " u=" + std::to_string(u) : "")
-            << (l ? " l=" + std::to_string(l) : "") << (s ? " s=" + std::string(s) : "") << (flag ? " flag" : "");
+        for (int k = 0; k < argc; ++k)
+            out << (*argv[k] ? argv[k] : "~") << " ";
+        out << (argv[argc] ? "no null end " : "") << "| n=" << n << (i ? " i=" + std::to_string(i) : "")
+            << (u ? " u=" + std::to_string(u) : "") << (l ? " l=" + std::to_string(l) : "")
+            << (s ? " s=" + std::string(s) : "") << (flag ? " flag" : "");
         if (f != 0)
             out << " f=" << std::setprecision(9) << f;
         return out.str();
@@ -82,7 +71,7 @@ TEST(Options, KindsNamesClustersAndMessages) {
         int entryPoint;
         const char *line, *expected;
     } cases[] = {
-        {0, "p --count=12 -co=_7 x", "p x | n=2 i=7"}, {0, "p --count=12_", "invalid number `12 '\n"},
+        {0, "p --count=12 -co=+7 x", "p x | n=2 i=7"}, {0, "p --count=12x", "invalid number `12x'\n"},
         {0, "p --count 2147483647 --uint=-1 --long=-9223372036854775808",
          "p | n=3 i=2147483647 u=4294967295 l=-9223372036854775808"},
         {0, "p --count=2147483648", "number `2147483648' to `--count' out of range\n"},
@@ -108,21 +97,17 @@ TEST(Options, KindsNamesClustersAndMessages) {
     };
     for (const auto &c : cases) {
         Kinds k{c.entryPoint};
-        Argv a(c.line);
         const std::string expected = c.expected;
         if (expected.back() == '\n') {  // a failure: the message on standard error, status 99
-            EXPECT_EXIT(k.parse(a), ::testing::ExitedWithCode(99), ::testing::Eq(expected)) << c.line;
+            EXPECT_EXIT(k.parse(c.line), ::testing::ExitedWithCode(99), ::testing::Eq(expected)) << c.line;
         } else {
-            k.parse(a);
-            EXPECT_EQ(a.rest() + " | " + k.state(), expected) << c.line;
+            EXPECT_EQ(k.parse(c.line), expected) << c.line;
         }
     }
     // A hook that returns must not let the parse go on past the failed check.
-    EXPECT_EXIT({ Kinds k{0}; Argv a("p --count"); optSetFatalFunc(returningHook); k.parse(a); },
-                ::testing::ExitedWithCode(99), ::testing::Eq("returned\n"));
-    Kinds k{1};  // a function target gets the converted value
-    Argv a("p -I9 --call=-1");
-    k.parse(a);
+    EXPECT_EXIT((optSetFatalFunc(returningHook), Kinds{0}.parse("p --count")), ::testing::ExitedWithCode(99),
+                ::testing::Eq("returned\n"));
+    EXPECT_EQ(Kinds{1}.parse("p -I9 --call=-1"), "p | n=2");  // a function target gets the converted value
     EXPECT_THAT(calls, ::testing::ElementsAre("9", "18446744073709551615"));
     std::vector<std::string> names;  // without an end entry nothing past entry 499 is read
     std::vector<option_entry> many;
@@ -130,8 +115,9 @@ TEST(Options, KindsNamesClustersAndMessages) {
         names.push_back("e" + std::to_string(i));
     for (const auto &name : names)
         many.push_back({0, name.c_str(), kind_flag, nullptr, nullptr, 0});
-    Argv b("p --e499 --e500");
-    EXPECT_EXIT(optParseOptions3(&b.argc, b.v.data(), {0, 0, many.data()}, 8, 0), ::testing::ExitedWithCode(99),
+    char *argv[] = {const_cast<char *>("--e499"), const_cast<char *>("--e500"), nullptr};
+    int argc = 2;
+    EXPECT_EXIT(optParseOptions3(&argc, argv, {0, 0, many.data()}, 8, 0), ::testing::ExitedWithCode(99),
                 ::testing::Eq("unrecognized option `--e500'\n"));
 }
 
