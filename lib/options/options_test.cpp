@@ -18,9 +18,9 @@ void called(T value) { calls.push_back(std::to_string(value)); }
 
 // One option of every kind counted in one counter (n); "N" has no target,
 // "w" an unknown kind, "I" a function target. Entry points: 0 to 2 the
-// newest (1: short clusters, 2: also negative numbers), 3 and 4 the older
-// table (4: short clusters), 5 and 6 the oldest (6: negative numbers), these
-// with "a", "b" and "mapfile" only.
+// newest (1: short clusters, 2: also negative numbers), 3 the older table
+// and 4 the oldest, both with short clusters, negative numbers and only
+// "a", "b" and "mapfile".
 struct Kinds {
     int entryPoint, i = 0, flag = 0;
     unsigned u = 0, n = 9;
@@ -50,10 +50,10 @@ struct Kinds {
         argv.push_back(nullptr);
         if (entryPoint < 3)
             optParseOptions3(&argc, argv.data(), {entryPoint > 0, entryPoint > 1, entries}, 8, 0);
-        else if (entryPoint < 5)
-            optParseOptions2(&argc, argv.data(), {entryPoint == 4, 1, old}, 0);
+        else if (entryPoint == 3)
+            optParseOptions2(&argc, argv.data(), {1, 1, old}, 0);
         else
-            optParseOptions(&argc, argv.data(), old, entryPoint == 6);
+            optParseOptions(&argc, argv.data(), old, 1);
         std::ostringstream out;
         for (int k = 0; k < argc; ++k)
             out << (*argv[k] ? argv[k] : "~") << " ";
@@ -90,10 +90,8 @@ TEST(Options, KindsNamesClustersAndMessages) {
         {1, "p -Fs file x -Fsfile", "p x | n=4 s=file flag"}, {1, "p -Fq", "unrecognized option `-q'\n"},
         {1, "p -Fs", "option `-s' requires an argument\n"},
         {1, "p -Fc99999999999", "number `99999999999' to `-c' out of range\n"},
-        {2, "p -12 -1x -c12 -c -3 -", "p -12 -1x - | n=2 i=-3"}, {3, "p -mapfile m -12 -- -a", "p -12 -a | n=9 s=m"},
-        {3, "p -ab", "unrecognized option `-ab'\n"}, {4, "p -abq -12 --mapfile=z", "p -12 | n=9 s=z flag"},
-        {5, "p -ab x -- -a", "p -a | n=9 s=x flag"}, {5, "p -mapfile", "unrecognized option `-m'\n"},
-        {6, "p -5 -1x -b -2", "p -5 -1x | n=9 s=-2"},
+        {2, "p -12 -1x -c12 -c -3 -", "p -12 -1x - | n=2 i=-3"}, {3, "p -abq -12 --mapfile=z", "p -12 | n=9 s=z flag"},
+        {4, "p -ab x -5 -- -a", "p -5 -a | n=9 s=x flag"}, {4, "p -mapfile", "unrecognized option `-m'\n"},
     };
     for (const auto &c : cases) {
         Kinds k{c.entryPoint};
