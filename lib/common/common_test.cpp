@@ -130,6 +130,7 @@ TEST(CommonDeath, MessagesAndStatus) {
         {[&] { startWith({"quantize", "-quiet"}), say("hidden"); }, "", 0},
         {[] { unsetenv("RGBDEF"), startWith({"/bin/quantize", "-version"}); }, version + "(env vbl is unset)\n", 0},
         {[] { startWith({"./bin/quantize", "-quiet", "-?"}); }, "quantize: Use 'man quantize' for help.\n", 1},
+        {[] { startWith({"quantize", "--help"}); }, "quantize: Use 'man quantize' for help.\n", 1},
     };
     for (const auto &c : cases) {
         pm_init("prog", 0);

@@ -91,10 +91,10 @@ std::string randomImage(std::mt19937 &random, char digit, int cols, int rows, sa
     return out + "END";
 }
 
-// Each image read whole gives the samples and stops at its end, and written
-// back raw and plain it reads the same. Rows of 480000 bytes, read into a
-// block that starts at 100 bytes, make it grow until it would pass 1 MiB in
-// row 1; what was read so far then moves to rows of their own.
+// Each image read whole or row by row gives the samples and stops at its end,
+// and written back raw and plain it reads the same. Rows of 480000 bytes,
+// read into a block that starts at 100 bytes, make it grow until it would
+// pass 1 MiB in row 1; what was read so far then moves to rows of their own.
 TEST(Formats, ChunkedReadsAndRoundTrips) {
     std::mt19937 random(3);
     const struct {
@@ -111,10 +111,21 @@ TEST(Formats, ChunkedReadsAndRoundTrips) {
         kestrum::formats::imageInitialBlock = moves ? 100 : savedInitial;
         kestrum::formats::imageBlockLimit = moves ? std::size_t{1} << 20 : std::size_t(-1);
         std::vector<sample> values;
-        FILE *f = in(randomImage(random, c.digit, c.cols, c.rows, c.maxval, values));
+        const std::string bytes = randomImage(random, c.digit, c.cols, c.rows, c.maxval, values);
+        FILE *f = in(bytes);
         const Whole got = readWhole(f);
         EXPECT_TRUE(got.values == values && got.contiguous != moves);
         EXPECT_EQ(rest(f), "END");
+        Whole byRows;  // a whole row in one call
+        int format;
+        ppm_readppminit(f = in(bytes), &byRows.cols, &byRows.rows, &byRows.maxval, &format);
+        for (int r = 0; r < byRows.rows; ++r) {
+            std::vector<pixel> row(byRows.cols);
+            ppm_readppmrow(f, row.data(), byRows.cols, byRows.maxval, format);
+            for (const pixel &p : row)
+                byRows.add(p);
+        }
+        EXPECT_TRUE(byRows.values == values && rest(f) == "END");
         for (const int plain : {0, 1}) {
             FILE *back = in(written(values, got.cols, got.rows, got.maxval, plain));
             EXPECT_TRUE(readWhole(back).values == values);
@@ -150,11 +161,13 @@ TEST(Formats, ExactFormsChecksAndNextImage) {
     packed[0] = packed[1] = 0;
     pbm_readpbmrow_packed(f, packed, 10, PBM_FORMAT);
     EXPECT_TRUE(raw == 0xa5c0 && (packed[0] << 8 | packed[1]) == 0xa5c0 && rest(f).empty());
-    std::vector<sample> colour(21, 10);  // a plain line stays under 70 characters
+    const std::vector<sample> colour(21, 10);
     const sample grey[] = {1, 258};
     EXPECT_EQ(testsupport::captureOutput([&](FILE *o) { pgm_writepgminit(o, 2, 1, 256, 0), pgm_writepgmrow(o, grey, 2, 256, 0); }),
               "P5\n2 1\n256\n\x00\x01\x01\x02"s);
-    EXPECT_EQ(testsupport::captureOutput([&](FILE *o) { pgm_writepgmrow(o, grey, 2, 255, 1); }), "1 258\n");
+    const std::vector<sample> hundreds(18, 100);  // a plain line stays under 70 characters
+    EXPECT_EQ(testsupport::captureOutput([&](FILE *o) { pgm_writepgmrow(o, hundreds.data(), 18, 255, 1); }),
+              "100 100 100 100 100 100 100 100 100 100 100 100 100 100 100 100 100\n100\n");
     EXPECT_EQ(written({258, 0x1ff, 65535}, 1, 1, 256, 0), "P6\n1 1\n256\n\x01\x02\x01\xff\xff\xff"s);
     EXPECT_EQ(written({0x1ff, 0, 0}, 1, 1, 255, 0), "P6\n1 1\n255\n\xff\x00\x00"s);  // low 8 bits
     EXPECT_EQ(written(colour, 7, 1, 70000, 2), "P3\n7 1\n70000\n10 10 10  10 10 10  10 10 10  10 10 10  10 10 10  10 10 10\n10 10 10\n");
@@ -166,6 +179,7 @@ TEST(Formats, ExactFormsChecksAndNextImage) {
         check_result result;
     } checks[] = {{RPPM_FORMAT, 2, 2, 255, 12, check_passed}, {RPPM_FORMAT, 2, 2, 255, 13, check_extra_data},
                   {RPBM_FORMAT, 9, 2, 1, 4, check_passed}, {PPM_FORMAT, 2, 2, 255, 0, check_not_possible},
+                  {RPGM_FORMAT, 0, 2, 255, 0, check_passed},
                   {RPPM_FORMAT, 32768, 65536, 65535, off_t{12} << 30, check_passed}};  // sizes past 32 bits
     for (const auto &c : checks) {  // a sparse regular file of that many bytes
         const std::string path = testsupport::temporaryFile("");
