@@ -136,7 +136,7 @@ TEST(Formats, ChunkedReadsAndRoundTrips) {
     kestrum::formats::imageBlockLimit = std::size_t(-1);
 }
 
-TEST(Formats, ExactFormsChecksAndNextImage) {
+TEST(Formats, ExactFormsAndChecks) {
     const struct {
         std::string bytes;
         char reader;
@@ -189,9 +189,6 @@ TEST(Formats, ExactFormsChecksAndNextImage) {
         EXPECT_EQ(result, c.result) << c.bytes;
         fclose(file);
     }
-    int eof = -1;
-    ppm_nextimage(f = in(" \t\r\v\f\n#c\nP6"), &eof);  // white space only
-    EXPECT_TRUE(eof == 0 && rest(f) == "#c\nP6");
 }
 
 // Reads with the address space capped, so that a reader that took memory on
@@ -208,10 +205,8 @@ void readCapped(const std::string &bytes) {
 TEST(FormatsDeath, Messages) {
     const std::string eof = "EOF / read error reading a byte", eof1 = "EOF / read error reading a one-byte sample",
                       eof2 = "EOF /read error while reading a long sample",
-                      junk = "junk in file where an unsigned integer should be",
                       tooLarge = "ASCII decimal integer in file is too large to be processed.  ";
     auto reads = [](std::string bytes, char reader = 'P') { return [=] { readWhole(in(bytes), reader); }; };
-    auto tokens = [](std::string bytes) { return [=] { FILE *f = in(bytes); pm_getuint(f), pm_getuint(f); }; };
     check_result result;
     const std::pair<std::function<void()>, std::string> cases[] = {
         {reads("\nP6 1 1 255\n"), "bad magic number - not a ppm, pgm, or pbm file"},  // nothing may precede it
@@ -223,13 +218,11 @@ TEST(FormatsDeath, Messages) {
         {[] { readCapped("P6\n60000 60000\n255\n" + std::string(21, 'x')); }, eof1},  // claims 10 GB
         {[] { readCapped("P3 60000 60000 255\n1 2 3 4"); }, eof},
         {reads("P6 1 600000000 255\n"), "out of memory allocating row index (600000000 rows) for an array"},
-        {tokens("2147483641 "), tooLarge}, {tokens("2147483632 "), tooLarge}, {tokens("1 x"), junk},
-        {tokens("  # a comment that never ends"), eof},
+        {reads("P6 2147483641 1 255\n"), tooLarge}, {reads("P3 1 1 255 # a comment that never ends"), eof},
         {[] { pm_readmagicnumber(in("P")); },
          "Error reading magic number from Kestrum image stream.  Most often, this means your input file is empty."},
         {[] { unsigned char row[2]; pbm_readpbmrow_packed(in("\xff"), row, 10, RPBM_FORMAT); },
          "EOF in the middle of a raw PBM row."},
-        {[] { ppm_readppmrow(stdin, nullptr, 0, 255, 0x5037); }, "can't happen"},
         {[] { written({}, 0, 0, 65536, 0); },
          "too-large maxval passed to ppm_writeppminit(): 65536.Maximum allowed by the PPM format is 65535."},
         {[] { pgm_writerawsample(fopen("/dev/null", "r"), 1, 65535); }, "Error writing double byte sample to file"},

@@ -76,9 +76,8 @@ TEST(Options, KindsNamesClustersAndMessages) {
          "p | n=3 i=2147483647 u=4294967295 l=-9223372036854775808"},
         {0, "p --count=2147483648", "number `2147483648' to `--count' out of range\n"},
         {0, "p --uint=-4294967296", "number `-4294967296' to `--uint' out of range\n"},
-        {0, "p --float=0.1", "p | n=1 f=0.100000001"}, {0, "p --float=3.4028235677973366e38", "p | n=1 f=inf"},
+        {0, "p --float=0.1", "p | n=1 f=0.100000001"}, {0, "p --float=1.5x", "invalid floating point number `1.5x'\n"},
         {0, "p --float=1e-400", "floating point number `1e-400' to `--float' out of range\n"},
-        {0, "p --float=1.5x", "invalid floating point number `1.5x'\n"},
         // "--=" names the first entry, a prefix the first name it begins; a null
         // target only counts; an unknown kind takes no value.
         {0, "p --string=a=b --flag -flag --=3 -nothing 5 --weird x", "p x | n=6 i=3 s=a=b flag"},
@@ -107,16 +106,6 @@ TEST(Options, KindsNamesClustersAndMessages) {
                 ::testing::Eq("returned\n"));
     EXPECT_EQ(Kinds{1}.parse("p -I9 --call=-1"), "p | n=2");  // a function target gets the converted value
     EXPECT_THAT(calls, ::testing::ElementsAre("9", "18446744073709551615"));
-    std::vector<std::string> names;  // without an end entry nothing past entry 499 is read
-    std::vector<option_entry> many;
-    for (int i = 0; i <= 500; ++i)
-        names.push_back("e" + std::to_string(i));
-    for (const auto &name : names)
-        many.push_back({0, name.c_str(), kind_flag, nullptr, nullptr, 0});
-    char *argv[] = {const_cast<char *>("--e499"), const_cast<char *>("--e500"), nullptr};
-    int argc = 2;
-    EXPECT_EXIT(optParseOptions3(&argc, argv, {0, 0, many.data()}, 8, 0), ::testing::ExitedWithCode(99),
-                ::testing::Eq("unrecognized option `--e500'\n"));
 }
 
 }  // namespace

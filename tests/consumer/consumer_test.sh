@@ -23,12 +23,8 @@ layout)  # the library by its SONAME, with no search path into the build tree
     [ -f "$lib/libkestrum.a" ] || fail "the library files"
   case $("$READELF" -d "$lib/libkestrum.so.$VERSION") in *RPATH* | *RUNPATH*) fail "a search path" ;;
     *"Library soname: [libkestrum.so.$major]"*) ;; *) fail "SONAME" ;; esac
-  # Exactly the public headers, each compiling alone as strict C99 and as C++.
-  [ "$(ls "$SOURCE_DIR/lib/include/kestrum")" = "$(ls "$include/kestrum")" ] || fail "the installed headers"
-  for h in $(ls "$include/kestrum"); do
-    echo "#include <kestrum/$h>" | "$CC" -std=c99 -pedantic -Wall -Wextra -Werror -fsyntax-only -I"$include" -x c - || fail "$h in C"
-    echo "#include <kestrum/$h>" | "$CXX" -std=c++11 -pedantic -Wall -Wextra -Werror -fsyntax-only -I"$include" -x c++ - || fail "$h in C++"
-  done
+  # Exactly the public headers (the consumers compile them as C99 and C++).
+  diff -r "$SOURCE_DIR/lib/include/kestrum" "$include/kestrum" || fail "the installed headers"
   # A C program linking the archive also needs the C++ runtime; the CMake
   # package finds its paths from its own place, so it survives a move.
   [ "$(pc --modversion)|$(pc --cflags)|$(pc --libs)" = "$VERSION|-I$include|-L$lib -lkestrum" ] || fail "kestrum.pc"

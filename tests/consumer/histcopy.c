@@ -1,17 +1,15 @@
 /* A program as a user of the installed library writes it, in C that also
-   compiles as C++: reads a PBM, PGM or PPM image, reports its size and how
-   many distinct colours it holds, and writes it back as a PPM image.
-
-   usage: histcopy inputfile outputfile   ("-" is standard input or output) */
+   compiles as C++ (and includes every public header): copies a PBM, PGM or
+   PPM image as PPM and reports its size and its number of colours.
+   usage: histcopy inputfile outputfile */
 #include <stdio.h>
 
 #include <kestrum/colormap.h>
-#include <kestrum/common.h>
+#include <kestrum/options.h>
 #include <kestrum/ppm.h>
 
 int main(int argc, char *argv[]) {
-    FILE *in;
-    FILE *out;
+    FILE *f;
     pixel **image;
     int cols, rows, ncolors, i;
     sample maxval;
@@ -21,22 +19,17 @@ int main(int argc, char *argv[]) {
     ppm_init(&argc, argv);
     if (argc != 3)
         pm_usage("inputfile outputfile");
-
-    in = pm_openr(argv[1]);
-    image = ppm_readppm(in, &cols, &rows, &maxval);
-    pm_close(in);
-
-    /* No limit on the number of colours: this never yields null. */
-    histogram = ppm_computecolorhist(image, cols, rows, 0, &ncolors);
+    f = pm_openr(argv[1]);
+    image = ppm_readppm(f, &cols, &rows, &maxval);
+    pm_close(f);
+    histogram = ppm_computecolorhist(image, cols, rows, 0, &ncolors); /* no limit: never null */
     for (i = 0; i < ncolors; ++i)
         counted += histogram[i].value;
     ppm_freecolorhist(histogram);
-    printf("%dx%d maxval %u: %d colours, %ld pixels\n",
-           cols, rows, (unsigned)maxval, ncolors, counted);
-
-    out = pm_openw(argv[2]);
-    ppm_writeppm(out, image, cols, rows, maxval, 0);
-    pm_close(out);
+    printf("%dx%d maxval %u: %d colours, %ld pixels\n", cols, rows, (unsigned)maxval, ncolors, counted);
+    f = pm_openw(argv[2]);
+    ppm_writeppm(f, image, cols, rows, maxval, 0);
+    pm_close(f);
     pm_freearray((void **)image, rows);
     return 0;
 }
