@@ -136,23 +136,19 @@ TEST(Formats, ChunkedReadsAndRoundTrips) {
 }
 
 TEST(Formats, ExactFormsAndChecks) {
-    const struct {
-        std::string bytes;
-        char reader;
-        sample maxval;
-        std::vector<sample> values;
-    } reads[] = {
-        {"P62 1 255\n\x01\x02\x03\xfd\xfe\xffZ", 'P', 255, {1, 2, 3, 253, 254, 255}},  // no separator after the magic
-        {"P3 # c\n1 # d\n1 9 1 20 #c\n300 Z", 'P', 9, {1, 20, 300}},                   // above maxval: unchanged
-        {"P5\n1 1\n256\n\n\x02Z"s, 'P', 256, {2562, 2562, 2562}},                        // the second LF is raster
-        {"P1 3 1 010Z"s, 'G', 255, {255, 0, 255}},
-        {"P4 10 1\n\xff\x80Z"s, 'B', 0, {1, 1, 1, 1, 1, 1, 1, 1, 1, 0}},
+    auto read = [](const std::string &bytes, char reader) {  // "maxval: samples | what is left"
+        FILE *f = in(bytes);
+        const Whole image = readWhole(f, reader);
+        std::string out = std::to_string(image.maxval) + ":";
+        for (const sample v : image.values)
+            out += " " + std::to_string(v);
+        return out + " | " + rest(f);
     };
-    for (const auto &c : reads) {
-        FILE *f = in(c.bytes);
-        const Whole image = readWhole(f, c.reader);
-        EXPECT_TRUE(image.maxval == c.maxval && image.values == c.values && rest(f) == "Z") << c.bytes;
-    }
+    EXPECT_EQ(read("P62 1 255\n\x01\x02\x03\xfd\xfe\xffZ", 'P'), "255: 1 2 3 253 254 255 | Z");  // no blank after P6
+    EXPECT_EQ(read("P3 # c\n1 # d\n1 9 1 20 #c\n300 Z", 'P'), "9: 1 20 300 | Z");  // above maxval: unchanged
+    EXPECT_EQ(read("P5\n1 1\n256\n\n\x02Z"s, 'P'), "256: 2562 2562 2562 | Z");  // the second LF is raster
+    EXPECT_EQ(read("P1 3 1 010Z", 'G'), "255: 255 0 255 | Z");
+    EXPECT_EQ(read("P4 10 1\n\xff\x80Z"s, 'B'), "0: 1 1 1 1 1 1 1 1 1 0 | Z");
     unsigned char packed[2] = {0, 0};  // packed rows keep their padding bits
     FILE *f = in("\xa5\xc0" "1 0 1 0 0 1 0 1\n1 1");
     pbm_readpbmrow_packed(f, packed, 10, RPBM_FORMAT);
@@ -168,23 +164,18 @@ TEST(Formats, ExactFormsAndChecks) {
     EXPECT_EQ(written({0x1ff, 0, 0}, 1, 1, 255, 0), "P6\n1 1\n255\n\xff\x00\x00"s);  // low 8 bits
     EXPECT_EQ(written(std::vector<sample>(21, 10), 7, 1, 70000, 2),  // plain lines stay under 70 characters
               "P3\n7 1\n70000\n10 10 10  10 10 10  10 10 10  10 10 10  10 10 10  10 10 10\n10 10 10\n");
-    const struct {
-        format_code format;
-        int cols, rows;
-        sample maxval;
-        off_t bytes;
-        check_result result;
-    } checks[] = {{RPPM_FORMAT, 2, 2, 255, 13, check_extra_data}, {RPBM_FORMAT, 9, 2, 1, 4, check_passed},
-                  {PPM_FORMAT, 2, 2, 255, 0, check_not_possible}, {RPGM_FORMAT, 0, 2, 255, 0, check_passed},
-                  {RPPM_FORMAT, 32768, 65536, 65535, off_t{12} << 30, check_passed}};  // sizes past 32 bits
-    for (const auto &c : checks) {  // a sparse regular file of that many bytes
+    auto check = [](format_code format, int cols, int rows, sample maxval, off_t bytes) {  // a sparse file that long
         const std::string path = testsupport::temporaryFile("");
-        FILE *file = truncate(path.c_str(), c.bytes) == 0 ? fopen(path.c_str(), "rb") : nullptr;
+        FILE *file = truncate(path.c_str(), bytes) == 0 ? fopen(path.c_str(), "rb") : nullptr;
         check_result result = -1;
-        ppm_check(file, check_basic, c.format, c.cols, c.rows, c.maxval, &result);
-        EXPECT_EQ(result, c.result) << c.bytes;
-        fclose(file);
-    }
+        ppm_check(file, check_basic, format, cols, rows, maxval, &result);
+        return fclose(file), result;
+    };
+    EXPECT_EQ(check(RPPM_FORMAT, 2, 2, 255, 13), check_extra_data);
+    EXPECT_EQ(check(RPBM_FORMAT, 9, 2, 1, 4), check_passed);
+    EXPECT_EQ(check(RPGM_FORMAT, 0, 2, 255, 0), check_passed);
+    EXPECT_EQ(check(PPM_FORMAT, 2, 2, 255, 0), check_not_possible);
+    EXPECT_EQ(check(RPPM_FORMAT, 32768, 65536, 65535, off_t{12} << 30), check_passed);  // sizes past 32 bits
 }
 
 // Reads with the address space capped, so that a reader that took memory on
