@@ -60,8 +60,10 @@ color_histogram count(Image &img, int way, int maxcolors, int *colors) {
     FILE *f = way < 2 ? nullptr : tmpfile();
     int cols, rows, format;
     sample maxval;
-    if (f)  // positioned at the raster
-        ppm_writeppm(f, img.pixels(), img.cols, img.rows, 65535, 1), rewind(f), ppm_readppminit(f, &cols, &rows, &maxval, &format);
+    if (f) {  // positioned at the raster
+        ppm_writeppm(f, img.pixels(), img.cols, img.rows, 65535, 1);
+        rewind(f), ppm_readppminit(f, &cols, &rows, &maxval, &format);
+    }
     color_histogram chv = way == 0 ? ppm_computecolorhist(img.pixels(), img.cols, img.rows, maxcolors, colors)
                           : way == 2 ? ppm_computecolorhist2(f, cols, rows, maxval, format, maxcolors, colors) : nullptr;
     color_hash cht = way == 1 ? ppm_computecolorhash(img.pixels(), img.cols, img.rows, maxcolors, colors)

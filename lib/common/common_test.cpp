@@ -34,7 +34,7 @@ TEST(Common, MaxvalsAndBinaryIntegers) {
     for (auto [maxval, bits] : std::initializer_list<std::pair<int, int>>{{INT_MIN, 1}, {1, 1}, {255, 8}, {256, 9}})
         EXPECT_EQ(pm_maxvaltobits(maxval), bits) << maxval;
     EXPECT_EQ(std::vector<unsigned>({pm_bitstomaxval(16), pm_bitstomaxval(32)}), std::vector<unsigned>({65535, UINT_MAX}));
-    const unsigned int lcm[][5] = {{4, 6, 10, 1000, 60}, {4, 6, 10, 59, 59}, {UINT_MAX, 2, 1, UINT_MAX, UINT_MAX}};  // no wrap past 2^32
+    const unsigned int lcm[][5] = {{4, 6, 10, 1000, 60}, {4, 6, 10, 59, 59}, {UINT_MAX, 2, 1, UINT_MAX, UINT_MAX}};
     for (const auto &c : lcm)
         EXPECT_EQ(pm_lcm(c[0], c[1], c[2], c[3]), c[4]) << c[0] << " " << c[1];
     for (bool big : {true, false}) {
@@ -46,8 +46,9 @@ TEST(Common, MaxvalsAndBinaryIntegers) {
         FILE *in = testsupport::memoryStream(bytes + "abc");
         int16_t s = 0;
         int32_t l = 0;
-        const int read = (big ? pm_readbigshort : pm_readlittleshort)(in, &s) + (big ? pm_readbiglong : pm_readlittlelong)(in, &l);
-        EXPECT_TRUE(read == 0 && s == 0x1234 && l == int32_t(0xfedcba98));
+        EXPECT_EQ((big ? pm_readbigshort : pm_readlittleshort)(in, &s), 0);
+        EXPECT_EQ((big ? pm_readbiglong : pm_readlittlelong)(in, &l), 0);
+        EXPECT_TRUE(s == 0x1234 && l == int32_t(0xfedcba98));
         EXPECT_EQ((big ? pm_readbiglong : pm_readlittlelong)(in, &l), -1);  // three bytes left
         fclose(in);
     }
@@ -90,7 +91,8 @@ TEST(CommonDeath, MessagesAndStatus) {
         std::string err;
         int status;
     } cases[] = {
-        {[] { pm_allocarray(1, 536870912, 1); }, "prog: out of memory allocating row index (536870912 rows) for an array\n", 1},
+        {[] { pm_allocarray(1, 536870912, 1); }, "prog: out of memory allocating row index (536870912 rows) for an array\n",
+         1},
         {[] { pm_allocrow(-1, 4); }, "prog: out of memory allocating a row\n", 1},
         {[] { pm_maxvaltobits(65536); }, "prog: maxval of 65536 is too large!\n", 1},
         {[] { pm_lcm(2, 3, 0, 100); }, "prog: pm_lcm(): Least common multiple of zero taken.\n", 1},

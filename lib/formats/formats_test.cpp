@@ -47,7 +47,9 @@ Whole readWhole(FILE *file, char reader = 'P') {
     Whole w;
     if (reader == 'G')
         return w.take(pgm_readpgm(file, &w.cols, &w.rows, &w.maxval));
-    return reader == 'B' ? w.take(pbm_readpbm(file, &w.cols, &w.rows)) : w.take(ppm_readppm(file, &w.cols, &w.rows, &w.maxval));
+    if (reader == 'B')
+        return w.take(pbm_readpbm(file, &w.cols, &w.rows));
+    return w.take(ppm_readppm(file, &w.cols, &w.rows, &w.maxval));
 }
 
 // What ppm_writeppm writes of three values a pixel; plain 2 asks for the
@@ -79,7 +81,7 @@ std::string randomImage(std::mt19937 &random, char digit, int cols, int rows, sa
         const int col = i % cols, padding = 8 - (cols - col);  // raw bits: padding bits in the row's last byte
         values.insert(values.end(), 4 - perPixel, digit == '1' || digit == '4' ? s ^ 1 : s);  // a bit of 1 is black
         if (digit <= '3')  // only bits may run together; the reader takes one character after a number
-            out += std::to_string(s) + (i + 1 == n ? digit == '1' ? "" : " " : separators[random() % (digit == '1' ? 7 : 6)]);
+            out += std::to_string(s) + (i + 1 < n ? separators[random() % (digit == '1' ? 7 : 6)] : digit == '1' ? "" : " ");
         else if (digit == '4' && col % 8 == 0)
             out += char(s << 7 | (padding > 0 ? random() & ((1u << padding) - 1) : 0));
         else if (digit == '4')
@@ -113,8 +115,7 @@ TEST(Formats, ChunkedReadsAndRoundTrips) {
         const std::string bytes = randomImage(random, c.digit, c.cols, c.rows, c.maxval, values);
         FILE *f = in(bytes);
         const Whole got = readWhole(f);
-        EXPECT_TRUE(got.values == values && got.contiguous != moves);
-        EXPECT_EQ(rest(f), "END");
+        EXPECT_TRUE(got.values == values && got.contiguous != moves && rest(f) == "END");
         Whole byRows;  // a whole row in one call
         int format;
         ppm_readppminit(f = in(bytes), &byRows.cols, &byRows.rows, &byRows.maxval, &format);
@@ -127,8 +128,7 @@ TEST(Formats, ChunkedReadsAndRoundTrips) {
         EXPECT_TRUE(byRows.values == values && rest(f) == "END");
         for (const int plain : {0, 1}) {
             FILE *back = in(written(values, got.cols, got.rows, got.maxval, plain));
-            EXPECT_TRUE(readWhole(back).values == values);
-            EXPECT_EQ(rest(back), "");
+            EXPECT_TRUE(readWhole(back).values == values && rest(back).empty());
         }
     }
     kestrum::formats::imageInitialBlock = savedInitial;
@@ -156,8 +156,8 @@ TEST(Formats, ExactFormsAndChecks) {
     packed[0] = packed[1] = 0;
     pbm_readpbmrow_packed(f, packed, 10, PBM_FORMAT);
     EXPECT_TRUE(raw == 0xa5c0 && (packed[0] << 8 | packed[1]) == 0xa5c0 && rest(f).empty());
-    const sample grey[] = {1, 258};
-    EXPECT_EQ(testsupport::captureOutput([&](FILE *o) { pgm_writepgminit(o, 2, 1, 256, 0), pgm_writepgmrow(o, grey, 2, 256, 0); }),
+    sample grey[] = {1, 258}, *greyRows[] = {grey};
+    EXPECT_EQ(testsupport::captureOutput([&](FILE *o) { pgm_writepgm(o, greyRows, 2, 1, 256, 0); }),
               "P5\n2 1\n256\n\x00\x01\x01\x02"s);
     EXPECT_EQ(testsupport::captureOutput([&](FILE *o) { pgm_writepgmrow(o, grey, 2, 255, 1); }), "1 258\n");
     EXPECT_EQ(written({258, 0x1ff, 65535}, 1, 1, 256, 0), "P6\n1 1\n256\n\x01\x02\x01\xff\xff\xff"s);

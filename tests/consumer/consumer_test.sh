@@ -1,9 +1,8 @@
 #!/bin/sh
 # The library as its users get it, one step per call: install (into an empty
-# PREFIX), pkgconfig (histcopy.c built through pkg-config alone), layout (the
-# installed files), exports (exactly the KESTRUM_API names of the public
-# headers, in both directions) and programs PROGRAM... (the consumers run).
-# Settings come from the environment (see CMakeLists.txt).
+# PREFIX), pkgconfig (histcopy.c built through pkg-config alone), layout,
+# exports (exactly the public headers' KESTRUM_API names, both ways) and
+# programs PROGRAM...; settings come from the environment (CMakeLists.txt).
 set -eu
 lib=$PREFIX/$LIBDIR include=$PREFIX/$INCLUDEDIR major=${VERSION%%.*} work=$(mktemp -d) status=0
 trap 'rm -rf "$work"' EXIT
@@ -44,7 +43,8 @@ exports)  # the headers' statements as C sees them, one a line, "@" for KESTRUM_
   for n in $(comm -13 "$work/exported" "$work/api"); do fail "$n is public but not exported"; done ;;
 programs)  # the photograph's colours counted without the library: the oracle
   shift
-  photo=$SOURCE_DIR/examples/coffee.ppm colours=$(tail -c +16 "$SOURCE_DIR/examples/coffee.ppm" | od -An -v -tx1 -w3 | sort -u | wc -l)
+  photo=$SOURCE_DIR/examples/coffee.ppm
+  colours=$(tail -c +16 "$photo" | od -An -v -tx1 -w3 | sort -u | wc -l)
   printf 'P1\n2 1\n0 1\n' > "$work/bits" && printf 'P6\n2 1\n1\n\001\001\001\000\000\000' > "$work/bits.want"
   printf 'P7\n1 1\n255\n' > "$work/bad"
   for program in "$@"; do
