@@ -54,24 +54,14 @@ std::vector<T> take(T *entries, const int &n) {
     return release(entries), v;
 }
 
-// A histogram of the image in one of four ways: from memory or from a plain
-// file, on the fast counter (even ways) or through the hash table (odd).
-color_histogram count(Image &img, int way, int maxcolors, int *colors) {
-    FILE *f = way < 2 ? nullptr : tmpfile();
-    int cols, rows, format;
-    sample maxval;
-    if (f) {  // positioned at the raster
-        ppm_writeppm(f, img.pixels(), img.cols, img.rows, 65535, 1);
-        rewind(f), ppm_readppminit(f, &cols, &rows, &maxval, &format);
-    }
-    color_histogram chv = way == 0 ? ppm_computecolorhist(img.pixels(), img.cols, img.rows, maxcolors, colors)
-                          : way == 2 ? ppm_computecolorhist2(f, cols, rows, maxval, format, maxcolors, colors) : nullptr;
-    color_hash cht = way == 1 ? ppm_computecolorhash(img.pixels(), img.cols, img.rows, maxcolors, colors)
-                     : way == 3 ? ppm_computecolorhash2(f, cols, rows, maxval, format, maxcolors, colors) : nullptr;
-    if (f)
-        fclose(f);
+// A histogram of the image on the fast counter, or through the hash table.
+color_histogram count(Image &img, bool viaTable, int maxcolors, int *colors) {
+    if (!viaTable)
+        return ppm_computecolorhist(img.pixels(), img.cols, img.rows, maxcolors, colors);
+    color_hash cht = ppm_computecolorhash(img.pixels(), img.cols, img.rows, maxcolors, colors);
+    color_histogram chv = cht ? ppm_colorhashtocolorhist(cht, maxcolors) : nullptr;
     if (cht)
-        chv = ppm_colorhashtocolorhist(cht, maxcolors), ppm_freecolorhash(cht);
+        ppm_freecolorhash(cht);
     return chv;
 }
 
@@ -90,14 +80,14 @@ TEST(Colormap, FastCounterMatchesTheTable) {
     }
     for (Image &img : images) {
         int n = 0;
-        ppm_freecolorhist(count(img, 1, 0, &n));
+        ppm_freecolorhist(count(img, true, 0, &n));
         std::vector<int> limits = {0, n - 1, n, n + 1, 32767};
         for (int maxcolors = 1; img.cols == 40 && maxcolors < n; ++maxcolors)
             limits.push_back(maxcolors);
         for (const int maxcolors : limits) {
             int fastColors = -1, tableColors = -2;
-            const std::vector<color_count> fast = take(count(img, 0, maxcolors, &fastColors), fastColors),
-                                           table = take(count(img, 1, maxcolors, &tableColors), tableColors);
+            const std::vector<color_count> fast = take(count(img, false, maxcolors, &fastColors), fastColors),
+                                           table = take(count(img, true, maxcolors, &tableColors), tableColors);
             ASSERT_TRUE(fastColors == tableColors && fast == table) << img.cols << "x" << img.rows << " at " << maxcolors;
         }
     }
@@ -111,17 +101,17 @@ TEST(Colormap, HistogramsRowsAndTables) {
     Image order{3, 2, {{6, 34, 9}, {0, 0, 0}, {6, 34, 9}, {0, 0, 1}, {0, 0, 1}, {0, 0, 0}}};
     Image five{3, 2, {{1, 0, 0}, {2, 0, 0}, {1, 0, 0}, {3, 0, 0}, {4, 0, 0}, {5, 0, 0}}}, none{4, 0, {}};
     const int limits[][3] = {{0, 1, 5}, {5, 1, 5}, {6, 1, 5}, {4, 0, 5}, {1, 0, 2}};
-    for (int way = 0; way < 4; ++way) {
+    for (const bool viaTable : {false, true}) {
         int colors = -7;
-        EXPECT_THAT(take(count(order, way, 0, &colors), colors),
+        EXPECT_THAT(take(count(order, viaTable, 0, &colors), colors),
                     ::testing::ElementsAre(cc(0, 0, 0, 2), cc(6, 34, 9, 2), cc(0, 0, 1, 2)));
         for (const auto &l : limits) {
-            color_histogram chv = count(five, way, l[0], &colors);
-            EXPECT_TRUE((chv != nullptr) == l[1] && colors == l[2]) << "maxcolors " << l[0] << " way " << way;
+            color_histogram chv = count(five, viaTable, l[0], &colors);
+            EXPECT_TRUE((chv != nullptr) == l[1] && colors == l[2]) << "maxcolors " << l[0] << (viaTable ? " via the table" : "");
             EXPECT_TRUE(!chv || malloc_usable_size(chv) >= (l[0] ? l[0] : colors + 5) * sizeof(color_count));
             ppm_freecolorhist(chv);
         }
-        EXPECT_TRUE(take(count(none, way, 10, &colors), colors).empty() && colors == 0);
+        EXPECT_TRUE(take(count(none, viaTable, 10, &colors), colors).empty() && colors == 0);
     }
     int ncolors = 77;  // colour rows: first-seen order, up to the limit
     EXPECT_THAT(take(ppm_computecolorrow(five.pixels(), 3, 2, 5, &ncolors), ncolors),

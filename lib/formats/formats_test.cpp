@@ -197,13 +197,11 @@ TEST(FormatsDeath, Messages) {
     check_result result;
     const std::pair<std::function<void()>, std::string> cases[] = {
         {reads("\nP6 1 1 255\n"), "bad magic number - not a ppm, pgm, or pbm file"},  // nothing may precede it
-        {reads("P6 1 1 255\nabc", 'G'), "bad magic number - not a pgm or pbm file"},
         {reads("P6 1 1 65536\n"), "maxval (65536) is too large.\nThe maximum allowed by the PPM is 65535."},
         {reads("P5 1 1 65536\n"), "maxval is too large.  The largest we can handle is 65535."},
         {reads("P6 2 1 1000\nabcdefghijk"), eof2}, {reads("P3 1 1 255 1 2 3"), eof},
         {reads("P1 3 1 012", 'B'), "junk in file where bits should be"},
         {[] { readCapped("P6\n60000 60000\n255\n" + std::string(21, 'x')); }, eof1},  // claims 10 GB
-        {reads("P6 1 600000000 255\n"), "out of memory allocating row index (600000000 rows) for an array"},
         {reads("P6 2147483641 1 255\n"), tooLarge}, {reads("P3 1 1 255 # a comment that never ends"), eof},
         {[] { pm_readmagicnumber(in("P")); },
          "Error reading magic number from Kestrum image stream.  Most often, this means your input file is empty."},
@@ -214,7 +212,6 @@ TEST(FormatsDeath, Messages) {
         {[] { pgm_writerawsample(fopen("/dev/null", "r"), 1, 65535); }, "Error writing double byte sample to file"},
         {[&] { pm_check(in(std::string(11, 'x')), check_basic, 12, &result); },
          "File has invalid format.  The raster should contain 12 bytes, but\nthe file ends after only 11 bytes."},
-        {[&] { pgm_check(stdin, 0, RPGM_FORMAT, 1, -3, 255, &result); }, "Invalid number of rows passed to pgm_check(): -3"},
     };
     for (const auto &[call, message] : cases)
         EXPECT_EXIT(call(), ::testing::ExitedWithCode(1), ::testing::Eq("kestrum: " + message + "\n")) << message;
