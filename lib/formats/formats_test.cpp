@@ -190,19 +190,17 @@ void readCapped(const std::string &bytes) {
 }
 
 TEST(FormatsDeath, Messages) {
-    const std::string eof = "EOF / read error reading a byte", eof1 = "EOF / read error reading a one-byte sample",
-                      eof2 = "EOF /read error while reading a long sample",
-                      tooLarge = "ASCII decimal integer in file is too large to be processed.  ";
+    const std::string eof = "EOF / read error reading a byte";
     auto reads = [](std::string bytes, char reader = 'P') { return [=] { readWhole(in(bytes), reader); }; };
-    check_result result;
     const std::pair<std::function<void()>, std::string> cases[] = {
         {reads("\nP6 1 1 255\n"), "bad magic number - not a ppm, pgm, or pbm file"},  // nothing may precede it
         {reads("P6 1 1 65536\n"), "maxval (65536) is too large.\nThe maximum allowed by the PPM is 65535."},
         {reads("P5 1 1 65536\n"), "maxval is too large.  The largest we can handle is 65535."},
-        {reads("P6 2 1 1000\nabcdefghijk"), eof2}, {reads("P3 1 1 255 1 2 3"), eof},
+        {reads("P6 2 1 1000\nabcdefghijk"), "EOF /read error while reading a long sample"}, {reads("P3 1 1 255 1 2 3"), eof},
         {reads("P1 3 1 012", 'B'), "junk in file where bits should be"},
-        {[] { readCapped("P6\n60000 60000\n255\n" + std::string(21, 'x')); }, eof1},  // claims 10 GB
-        {reads("P6 2147483641 1 255\n"), tooLarge}, {reads("P3 1 1 255 # a comment that never ends"), eof},
+        {[] { readCapped("P6\n60000 60000\n255\n" + std::string(21, 'x')); }, "EOF / read error reading a one-byte sample"},
+        {reads("P6 2147483641 1 255\n"), "ASCII decimal integer in file is too large to be processed.  "},
+        {reads("P3 1 1 255 # a comment that never ends"), eof},
         {[] { pm_readmagicnumber(in("P")); },
          "Error reading magic number from Kestrum image stream.  Most often, this means your input file is empty."},
         {[] { unsigned char row[2]; pbm_readpbmrow_packed(in("\xff"), row, 10, RPBM_FORMAT); },
@@ -210,7 +208,7 @@ TEST(FormatsDeath, Messages) {
         {[] { written({}, 0, 0, 65536, 0); },
          "too-large maxval passed to ppm_writeppminit(): 65536.Maximum allowed by the PPM format is 65535."},
         {[] { pgm_writerawsample(fopen("/dev/null", "r"), 1, 65535); }, "Error writing double byte sample to file"},
-        {[&] { pm_check(in(std::string(11, 'x')), check_basic, 12, &result); },
+        {[] { pm_check(in(std::string(11, 'x')), check_basic, 12, nullptr); },
          "File has invalid format.  The raster should contain 12 bytes, but\nthe file ends after only 11 bytes."},
     };
     for (const auto &[call, message] : cases)

@@ -83,13 +83,11 @@ TEST(Options, KindsNamesClustersAndMessages) {
         {0, "p --weird=3", "option `--weird' doesn't allow an argument\n"},
         {0, "p --abc", "option `--abcdefghijklmnopqrstuvwxyzAB' requires an argument\n"},
         // The first element is scanned too; "--" ends the options, a lone "-" is an argument.
-        {0, "-flag 8 -fl 1 ~ - -- -- -3", "8 ~ - -- -3 | n=2 flag f=1"},
-        {0, "q ---flag", "unrecognized option `---flag'\n"},
+        {0, "-flag 8 -fl 1 ~ - -- -- -3", "8 ~ - -- -3 | n=2 flag f=1"}, {0, "q ---flag", "unrecognized option `---flag'\n"},
         {1, "p -Fs file x -Fsfile", "p x | n=4 s=file flag"}, {1, "p -Fq", "unrecognized option `-q'\n"},
-        {1, "p -Fs", "option `-s' requires an argument\n"},
-        {1, "p -Fc99999999999", "number `99999999999' to `-c' out of range\n"},
-        {2, "p -12 -1x -c12 -c -3 -", "p -12 -1x - | n=2 i=-3"}, {3, "p -abq -12 --mapfile=z", "p -12 | n=9 s=z flag"},
-        {4, "p -ab x -5 -- -a", "p -5 -a | n=9 s=x flag"}, {4, "p -mapfile", "unrecognized option `-m'\n"},
+        {1, "p -Fs", "option `-s' requires an argument\n"}, {2, "p -12 -1x -c12 -c -3 -", "p -12 -1x - | n=2 i=-3"},
+        {1, "p -Fc99999999999", "number `99999999999' to `-c' out of range\n"}, {4, "p -mapfile", "unrecognized option `-m'\n"},
+        {3, "p -abq -12 --mapfile=z", "p -12 | n=9 s=z flag"}, {4, "p -ab x -5 -- -a", "p -5 -a | n=9 s=x flag"},
     };
     for (const auto &c : cases) {
         Kinds k{c.entryPoint};

@@ -45,13 +45,11 @@ programs)  # the photograph's colours counted without the library: the oracle
   shift
   photo=$SOURCE_DIR/examples/coffee.ppm
   colours=$(tail -c +16 "$photo" | od -An -v -tx1 -w3 | sort -u | wc -l)
-  printf 'P1\n2 1\n0 1\n' > "$work/bits" && printf 'P6\n2 1\n1\n\001\001\001\000\000\000' > "$work/bits.want"
   printf 'P7\n1 1\n255\n' > "$work/bad"
   for program in "$@"; do
     p=${program##*/}
-    [ "$("$program" "$work/bits" "$work/out")" = "2x1 maxval 1: 2 colours, 2 pixels" ] && cmp -s "$work/bits.want" "$work/out" &&
-      [ "$("$program" "$photo" "$work/out")" = "600x400 maxval 255: $colours colours, 240000 pixels" ] && cmp -s "$photo" "$work/out" ||
-      fail "$p copying images"
+    [ "$("$program" "$photo" "$work/out")" = "600x400 maxval 255: $colours colours, 240000 pixels" ] &&
+      cmp -s "$photo" "$work/out" || fail "$p copying the photograph"
     st=0 && "$program" 2> "$work/err" || st=$?
     [ "$st:$(cat "$work/err")" = "1:usage:  $p inputfile outputfile" ] || fail "$p without arguments"
     st=0 && "$program" "$work/bad" "$work/out" 2> "$work/err" || st=$?
