@@ -85,7 +85,6 @@ TEST(Common, StreamsAndStartup) {
 
 TEST(CommonDeath, MessagesAndStatus) {
     auto say = [](const char *text) { pm_message("%s", text), exit(0); };
-    const std::string enoent = strerror(ENOENT);
     const struct {
         std::function<void()> call;
         std::string err;
@@ -97,7 +96,7 @@ TEST(CommonDeath, MessagesAndStatus) {
         {[] { pm_maxvaltobits(65536); }, "prog: maxval of 65536 is too large!\n", 1},
         {[] { pm_lcm(2, 3, 0, 100); }, "prog: pm_lcm(): Least common multiple of zero taken.\n", 1},
         {[] { pm_openr("/nonexistent/in.ppm"); }, "prog: Unable to open file '/nonexistent/in.ppm' for reading.  "
-                                                   "fopen() returns errno 2 (" + enoent + ")\n", 1},
+                                                   "fopen() returns errno 2 (" + std::string(strerror(ENOENT)) + ")\n", 1},
         {[&] { say("hidden"); }, "", 0},  // messages are off until switched on
         {[&] { pm_setMessage(1, nullptr), say("shown"); }, "prog: shown\n", 0},
         {[&] { startWith({"quantize", "-quiet"}), say("hidden"); }, "", 0},

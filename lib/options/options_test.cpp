@@ -16,11 +16,10 @@ std::vector<std::string> calls;
 template <typename T>
 void called(T value) { calls.push_back(std::to_string(value)); }
 
-// One option of every kind counted in one counter (n); "N" has no target,
-// "w" an unknown kind, "I" a function target. Entry points: 0 to 2 the
-// newest (1: short clusters, 2: also negative numbers), 3 the older table
-// and 4 the oldest, both with short clusters, negative numbers and only
-// "a", "b" and "mapfile".
+// Options of every kind counted in n; "N" has no target, "w" an unknown kind,
+// "I" a function target. Entry points: 0 to 2 the newest (1: short clusters,
+// 2: also negative numbers), 3 the older table and 4 the oldest, both with
+// clusters, negative numbers and only "a", "b" and "mapfile".
 struct Kinds {
     int entryPoint, i = 0, flag = 0;
     unsigned u = 0, n = 9;
@@ -91,11 +90,10 @@ TEST(Options, KindsNamesClustersAndMessages) {
     };
     for (const auto &c : cases) {
         Kinds k{c.entryPoint};
-        const std::string expected = c.expected;
-        if (expected.back() == '\n') {  // a failure: the message on standard error, status 99
-            EXPECT_EXIT(k.parse(c.line), ::testing::ExitedWithCode(99), ::testing::Eq(expected)) << c.line;
+        if (std::string(c.expected).back() == '\n') {  // a failure: the message on standard error, status 99
+            EXPECT_EXIT(k.parse(c.line), ::testing::ExitedWithCode(99), ::testing::Eq(c.expected)) << c.line;
         } else {
-            EXPECT_EQ(k.parse(c.line), expected) << c.line;
+            EXPECT_EQ(k.parse(c.line), c.expected) << c.line;
         }
     }
     // A hook that returns must not let the parse go on past the failed check.

@@ -1,6 +1,5 @@
-/* A program as a user of the installed library writes it, in C that also
-   compiles as C++ (and includes every public header): copies a PBM, PGM or
-   PPM image as PPM and reports its size and its number of colours.
+/* A user's program, in C that also compiles as C++, with every public header:
+   copies a PBM, PGM or PPM image as PPM and reports its size and colours.
    usage: histcopy inputfile outputfile */
 #include <stdio.h>
 
