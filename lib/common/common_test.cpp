@@ -1,5 +1,5 @@
-// The common unit through its public interface: array layouts, maxval
-// arithmetic, binary integers, streams, start-up, and its fatal messages.
+// The common unit through its public interface: maxval arithmetic (no wrap
+// past 2^32), binary integers, streams, start-up, and its fatal messages.
 #include <kestrum/common.h>
 
 #include <gmock/gmock.h>
