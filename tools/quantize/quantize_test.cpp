@@ -1,0 +1,437 @@
+// The quantizer's fast paths against the straightforward code they replace,
+// on random input made to break them (duplicate and surplus black map
+// entries, ties, maxvals above 255 where distances are scaled), then the
+// hand-worked results of the code that both forms share.
+#include <kestrum/colormap.h>
+#include <kestrum/common.h>
+
+#include <gtest/gtest.h>
+#include <test_support.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "colormap_source.h"
+#include "fast_convert.h"
+#include "image_input.h"
+#include "mediancut.h"
+#include "nearest.h"
+#include "packed_colormap_source.h"
+#include "search.h"
+
+namespace {
+
+using namespace quantize;
+using Values = std::vector<long long>;
+
+void put(Values *v, const pixel *from, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        v->insert(v->end(), {from[i].r, from[i].g, from[i].b});
+}
+
+pixel randomColor(std::mt19937 &rng, sample maxval) {
+    const auto s = [&] { return static_cast<sample>(rng() % (std::uint64_t{maxval} + 1)); };
+    return pixel{s(), s(), s()};
+}
+
+struct Image {
+    int cols, rows;
+    sample maxval;
+    std::vector<pixel> px;
+    PackedImage packed() const {
+        PackedImage image;
+        image.cols = cols, image.rows = rows, image.maxval = maxval;
+        for (int r = 0; r < rows; ++r)
+            image.appendRow(px.data() + static_cast<std::size_t>(r) * cols);
+        return image;
+    }
+};
+
+// The same pixels as an image array, as the straightforward code takes them.
+struct RowArray {
+    explicit RowArray(const Image &img) : rows(img.rows) {
+        pixels = reinterpret_cast<pixel **>(pm_allocarray(img.cols, img.rows, sizeof(pixel)));
+        for (std::size_t i = 0; i < img.px.size(); ++i)
+            pixels[i / img.cols][i % img.cols] = img.px[i];
+    }
+    ~RowArray() { pm_freearray(reinterpret_cast<void **>(pixels), rows); }
+    int rows;
+    pixel **pixels;
+};
+
+// Pixels from a palette of `colors` random colours, in runs, with smooth
+// stretches: the flat areas and many nearby colours of photographs. With a
+// cube side: its every colour once, scrambled, less the last `colors`.
+Image randomImage(std::mt19937 &rng, int cols, int rows, sample maxval, int colors, int cube = 0) {
+    Image img{cube ? 256 : cols, rows, maxval, {}};
+    for (int i = 0; i < cube * cube * cube; ++i)
+        img.px.push_back(pixel{sample(i % cube), sample(i / cube % cube), sample(i / cube / cube)});
+    std::shuffle(img.px.begin(), img.px.end(), rng);
+    if (cube) {  // in rows of 256, the last filled up with the first colour
+        img.px.resize(img.px.size() - colors);
+        img.rows = static_cast<int>(img.px.size() + 255) / 256;
+        img.px.resize(static_cast<std::size_t>(img.cols * img.rows), img.px[0]);
+        return img;
+    }
+    std::vector<pixel> palette;
+    for (int i = 0; i < colors; ++i)
+        palette.push_back(randomColor(rng, maxval));
+    pixel current = palette[0];
+    for (int i = 0; i < cols * rows; ++i) {
+        const unsigned what = rng() % 8;
+        if (what < 3)
+            current = palette[rng() % palette.size()];
+        else if (what == 3)
+            current.r = std::min<sample>(maxval, current.r + 1);
+        img.px.push_back(current);
+    }
+    return img;
+}
+
+template <typename F>
+std::string messagesOf(F f) {
+    pm_setMessage(1, nullptr);
+    ::testing::internal::CaptureStderr();
+    f();
+    return ::testing::internal::GetCapturedStderr();
+}
+
+Values entries(color_histogram chv, int colors) {
+    Values v;
+    for (int i = 0; i < colors; ++i)
+        put(&v, &chv[i].color, 1), v.push_back(chv[i].value);
+    ppm_freecolorhist(chv);
+    return v;
+}
+
+int linearScan(const std::vector<color_count> &map, const pixel &c, sample maxval) {
+    usehash = 0;
+    int index = -1;
+    searchColormap(map.data(), static_cast<int>(map.size()), c.r, c.g, c.b, maxval, &index);
+    return index;
+}
+
+enum Kind { Read, Histogram, Convert, Nearest, Resort };
+constexpr std::size_t kDefault = SIZE_MAX;
+
+struct Case {
+    Kind kind;
+    sample maxval, mapMaxval;
+    int colors, size;              // the image's colours; map entries (or the cube's side)
+    std::size_t limit = kDefault;  // candidate pool
+    int cols = 0, rows = 0;        // 0: random
+};
+
+struct Compared {
+    Values oracle = {}, fast = {};
+    std::string oracleMessages = {}, fastMessages = {};
+};
+
+// Straightforward: rescaled in place, then convertRow with its cache, which
+// stops taking entries at row dropCacheAt as after a refused entry.
+void convertRows(const Image &img, const std::vector<color_count> &map, sample maxval, int dropCacheAt,
+                 fserr_state *fs, Values *out) {
+    RowArray rows(img);
+    rescaleImage(rows.pixels, img.cols, img.rows, img.maxval, maxval);
+    cht = ppm_alloccolorhash();
+    for (int r = 0; r < img.rows; ++r) {
+        usehash = r < dropCacheAt;
+        convertRow(rows.pixels[r], img.cols, maxval, map.data(), static_cast<int>(map.size()), fs != nullptr, fs);
+        put(out, rows.pixels[r], img.cols);
+    }
+    ppm_freecolorhash(cht);
+}
+
+void convertFast(const Image &img, const std::vector<color_count> &map, sample maxval, std::size_t limit,
+                 fserr_state *fs, Values *out) {
+    const PackedImage image = img.packed();
+    FastConverter converter(map.data(), static_cast<int>(map.size()), maxval, rescaleTable(img.maxval, maxval),
+                            limit == kDefault ? FastConverter::kCellPoolLimit : limit);
+    std::vector<pixel> row(img.cols);
+    for (int r = 0; r < img.rows; ++r) {
+        image.dispatch([&](auto word) { converter.convert(image.row<decltype(word)>(r), img.cols, row.data(), fs); });
+        put(out, row.data(), row.size());
+    }
+}
+
+Compared compare(std::mt19937 &rng, const Case &c) {
+    Compared r;
+    const int least = c.kind == Convert ? 1 : 0;  // the converters are never given empty rows
+    const int cols = c.cols ? c.cols : least + static_cast<int>(rng() % 70);
+    const int rows = c.rows ? c.rows : least + static_cast<int>(rng() % 40);
+    const Image img = c.kind <= Convert ? randomImage(rng, cols, rows, c.maxval, c.colors, c.kind == Histogram ? c.size : 0)
+                                        : Image{0, 0, 0, {}};
+    if (c.kind == Read) {  // a plain or raw file, read whole and packed
+        const bool plain = rng() % 2;
+        std::string bytes = (plain ? "P3\n" : "P6\n") + std::to_string(cols) + " " + std::to_string(rows) + "\n" +
+                            std::to_string(c.maxval) + "\n";
+        for (const pixel &p : img.px)
+            for (sample s : {p.r, p.g, p.b})
+                bytes += plain ? std::to_string(s) + " "
+                               : c.maxval > 255 ? std::string{char(s >> 8), char(s & 255)} : std::string{char(s)};
+        const std::string path = testsupport::temporaryFile(bytes);
+        int oc, orows;
+        sample om;
+        pixel **pixels = readImage(path.c_str(), &oc, &orows, &om);
+        const PackedImage image = readPackedImage(path.c_str());
+        r.oracle = {oc, orows, om}, r.fast = {image.cols, image.rows, image.maxval};
+        for (int row = 0; row < orows; ++row)
+            put(&r.oracle, pixels[row], oc);
+        pm_freearray(reinterpret_cast<void **>(pixels), orows);
+        for (int row = 0; row < image.rows; ++row)
+            image.dispatch([&](auto word) {
+                using P = Packing<decltype(word)>;
+                for (int k = 0; k < image.cols; ++k) {
+                    const auto w = image.row<decltype(word)>(row)[k];
+                    r.fast.insert(r.fast.end(), {P::red(w), P::green(w), P::blue(w)});
+                }
+            });
+    } else if (c.kind == Histogram) {  // the packed scale table must give the samples rescaled in place
+        RowArray slow(img);
+        color_histogram slowChv, fastChv;
+        int slowColors, fastColors;
+        sample slowMaxval, fastMaxval;
+        SampleScale scale;
+        r.oracleMessages = messagesOf(
+            [&] { computeHistogram(slow.pixels, img.cols, img.rows, img.maxval, &slowChv, &slowColors, &slowMaxval); });
+        r.fastMessages =
+            messagesOf([&] { computeHistogramPacked(img.packed(), &fastChv, &fastColors, &fastMaxval, &scale); });
+        r.oracle = entries(slowChv, slowColors), r.fast = entries(fastChv, fastColors);
+        r.oracle.push_back(slowMaxval), r.fast.push_back(fastMaxval);
+        for (std::size_t i = 0; i < img.px.size(); ++i) {
+            const pixel &p = img.px[i];
+            put(&r.oracle, &slow.pixels[i / img.cols][i % img.cols], 1);
+            r.fast.insert(r.fast.end(), {scale.at(p.r), scale.at(p.g), scale.at(p.b)});
+        }
+    } else if (c.kind == Convert) {
+        // A median-cut map of the image, with its surplus black, and
+        // duplicates half the time; undithered, then dithered from the same
+        // random starting errors.
+        RowArray scaled(img);
+        rescaleImage(scaled.pixels, cols, rows, img.maxval, c.mapMaxval);
+        int n;
+        color_histogram chv = ppm_computecolorhist(scaled.pixels, cols, rows, 0, &n);
+        color_histogram cut = mediancut(chv, n, cols * rows, c.mapMaxval, c.size);
+        std::vector<color_count> map(cut, cut + c.size);
+        ppm_freecolorhist(chv), ppm_freecolorhist(cut);
+        for (int i = rng() % 2 ? c.size / 4 + 1 : 0; i > 0; --i)
+            map.push_back(map[rng() % map.size()]);
+        const int dropCacheAt = static_cast<int>(rng() % (rows + 1));
+        std::vector<std::int32_t> errors[2][6];
+        fserr_state fs[2];
+        for (int k = 0; k < 6 * (cols + 2); ++k)
+            errors[0][k % 6].push_back(static_cast<std::int32_t>(rng() % 2048) - 1024);
+        for (int side = 0; side < 2; ++side) {
+            std::copy(errors[0], errors[0] + 6, errors[side]);
+            auto *e = errors[side];
+            fs[side] = {e[0].data(), e[1].data(), e[2].data(), e[3].data(), e[4].data(), e[5].data(), 1};
+        }
+        r.oracleMessages = messagesOf([&] {
+            convertRows(img, map, c.mapMaxval, dropCacheAt, nullptr, &r.oracle);
+            convertRows(img, map, c.mapMaxval, dropCacheAt, &fs[0], &r.oracle);
+        });
+        r.fastMessages = messagesOf([&] {
+            convertFast(img, map, c.mapMaxval, c.limit, nullptr, &r.fast);
+            convertFast(img, map, c.mapMaxval, c.limit, &fs[1], &r.fast);
+        });
+        for (int side = 0; side < 2; ++side) {  // the errors left for the next row, and its direction
+            for (const std::int32_t *e : {fs[side].this_red_err, fs[side].this_green_err, fs[side].this_blue_err})
+                (side ? r.fast : r.oracle).insert((side ? r.fast : r.oracle).end(), e, e + cols + 2);
+            (side ? r.fast : r.oracle).push_back(fs[side].left_to_right);
+        }
+    } else if (c.kind == Nearest) {
+        // A map made to break a pruned search (random, a lattice where many
+        // colours are equidistant from several entries, or a tight cluster
+        // far from most colours), with duplicates and surplus black.
+        const pixel centre = randomColor(rng, c.maxval);
+        const unsigned kind = rng() % 3, step = c.maxval / 8 + 1;
+        const auto near = [&](long long s, long long d) { return static_cast<sample>(std::clamp<long long>(s + d, 0, c.maxval)); };
+        std::vector<color_count> map;
+        for (int i = 0; i < c.size; ++i) {
+            pixel p = randomColor(rng, c.maxval);
+            if (kind == 1)
+                p = pixel{near(rng() % 9 * step, 0), near(rng() % 9 * step, 0), near(rng() % 9 * step, 0)};
+            else if (kind == 2)
+                p = pixel{near(centre.r, rng() % 5), near(centre.g, rng() % 5), near(centre.b, rng() % 5)};
+            map.push_back(color_count{p, 0});
+        }
+        for (int i = 0; i < c.size / 4; ++i)
+            map.push_back(map[rng() % map.size()]);
+        map.resize(map.size() + rng() % 20, color_count{pixel{0, 0, 0}, 0});
+        NearestColorIndex index(map.data(), static_cast<int>(map.size()), c.maxval,
+                                c.limit == kDefault ? NearestColorIndex::kPoolLimit : c.limit);
+        // Corners, random colours, entries, midpoints of two, colours near one.
+        std::vector<pixel> probes{{0, 0, 0}, {c.maxval, c.maxval, c.maxval}, {c.maxval, 0, c.maxval}};
+        for (int i = 0; i < 400; ++i) {
+            const pixel &a = map[rng() % map.size()].color, &b = map[rng() % map.size()].color;
+            const int d = static_cast<int>(rng() % 9) - 4;
+            const pixel choices[] = {randomColor(rng, c.maxval), a, {(a.r + b.r) / 2, (a.g + b.g) / 2, (a.b + b.b) / 2},
+                                     {near(a.r, d), near(a.g, -d), near(a.b, 3 * d)}};
+            probes.push_back(choices[i % 4]);
+        }
+        for (const pixel &p : probes)
+            r.oracle.push_back(linearScan(map, p, c.maxval)), r.fast.push_back(index.nearest(p.r, p.g, p.b));
+        // The nearest entry of every colour of a cell must be among its
+        // candidates, in map order so that ties go to the lowest index; cells
+        // around entries, where the lists are longest, and anywhere.
+        for (int cell = 0; cell < 4; ++cell) {
+            const unsigned shift = rng() % 4, side = 1u << shift;
+            const pixel at = cell % 2 ? map[rng() % map.size()].color : randomColor(rng, c.maxval);
+            const sample lo[3] = {at.r >> shift << shift, at.g >> shift << shift, at.b >> shift << shift};
+            std::vector<std::uint32_t> ids;
+            r.fast.push_back(index.cellCandidates(lo, shift, map.size(), &ids)), r.oracle.push_back(true);
+            std::vector<color_count> candidates;
+            for (std::uint32_t id : ids)
+                candidates.push_back(map[index.indexOf(id)]);
+            for (sample k = 0; k < side * side * side; ++k) {
+                const pixel p{lo[0] + k % side, lo[1] + k / side % side, lo[2] + k / side / side};
+                if (std::max({p.r, p.g, p.b}) > c.maxval)
+                    continue;
+                const int best = candidates.empty() ? -1 : linearScan(candidates, p, c.maxval);
+                r.oracle.push_back(linearScan(map, p, c.maxval)), r.fast.push_back(best < 0 ? -1 : index.indexOf(ids[best]));
+            }
+        }
+    } else {  // boxes re-sorted after a cut, against a whole stable sort
+        const auto byCount = [](const color_box &a, const color_box &b) { return sumcompare(a, b) < 0; };
+        for (int t = 0; t < 500; ++t) {
+            std::vector<color_box> boxes(2 + rng() % 40);
+            for (std::size_t i = 0; i < boxes.size(); ++i)
+                boxes[i] = color_box{static_cast<int>(i), 1, static_cast<int>(rng() % 8)};  // many ties
+            std::stable_sort(boxes.begin(), boxes.end() - 1, byCount);
+            const std::size_t at = rng() % (boxes.size() - 1);
+            boxes[at].pixel_count = static_cast<int>(rng() % (boxes[at].pixel_count + 1));
+            std::vector<color_box> expected = boxes;
+            std::stable_sort(expected.begin(), expected.end(), byCount);
+            resortBoxesAfterCut(boxes.data(), static_cast<int>(boxes.size()), static_cast<int>(at));
+            for (std::size_t i = 0; i < boxes.size(); ++i)
+                r.oracle.push_back(expected[i].first_entry), r.fast.push_back(boxes[i].first_entry);
+        }
+    }
+    return r;
+}
+
+// Every case, twice (QUANTIZE_DIFF_SCALE times more for long runs), must give
+// the same results and messages by both paths.
+TEST(FastPaths, AgreeWithTheStraightforwardCode) {
+    std::vector<Case> cases = {
+        // 32768 colours, one too many, and 32767; the maxval halves until they fit.
+        {Histogram, 31, 0, 0, 32}, {Histogram, 31, 0, 1, 32}, {Histogram, 255, 0, 0, 32}, {Resort, 0, 0, 0, 0},
+        // Rows spread over several blocks.
+        {Read, 255, 0, 200, 0, kDefault, 1500, 800}, {Read, 65535, 0, 200, 0, kDefault, 1500, 800},
+        {Convert, 255, 255, 3000, 256}, {Convert, 255, 255, 40, 300}, {Convert, 255, 15, 500, 16},
+        {Convert, 15, 255, 100, 50}, {Convert, 63, 63, 2000, 2}, {Convert, 65535, 65535, 800, 64},
+        {Convert, 65535, 300, 800, 200}, {Convert, 1000, 1000, 50, 500}, {Convert, 1, 1, 8, 3},
+        {Convert, 0, 0, 1, 2}, {Convert, 255, 65535, 200, 40}, {Convert, 255, 100, 3000, 256},
+        // Without room, cells of several candidates fall back to the search,
+        // and after a few thousand cells to the colour cache.
+        {Convert, 255, 255, 6000, 256, 0, 300, 60}, {Convert, 255, 255, 6000, 256, 40, 300, 60},
+        {Convert, 255, 255, 6000, 256, 1000, 300, 60},
+    };
+    for (sample m : {0, 1, 15, 31, 63, 100, 255, 256, 1000, 4095, 65535}) {
+        cases.push_back({Read, m, 0, 200, 0});
+        cases.push_back({Histogram, m, 0, 50, 0});
+        cases.push_back({Histogram, m, 0, 40000, 0, kDefault, 211, 180});  // too many colours
+        for (int size : {1, 2, 7, 40, 256, 1500})
+            cases.push_back({Nearest, m, 0, 0, size});
+    }
+    for (std::size_t limit : {0, 300, 5000})  // candidate lists that run out of room
+        cases.push_back({Nearest, 255, 0, 0, 300, limit}), cases.push_back({Nearest, 65535, 0, 0, 300, limit});
+    const char *scale = std::getenv("QUANTIZE_DIFF_SCALE");
+    std::mt19937 rng(12);
+    pm_init("quantize", 0);
+    for (int trial = 0; trial < 2 * std::max(1, scale ? std::atoi(scale) : 1); ++trial)
+        for (const Case &c : cases) {
+            const Compared r = compare(rng, c);
+            const std::string what = "trial " + std::to_string(trial) + ", kind " + std::to_string(c.kind) +
+                                     ", maxval " + std::to_string(c.maxval) + " to " + std::to_string(c.mapMaxval) +
+                                     ", size " + std::to_string(c.size) + ", limit " + std::to_string(c.limit);
+            ASSERT_EQ(r.fastMessages, r.oracleMessages) << what;
+            const auto at = std::mismatch(r.fast.begin(), r.fast.end(), r.oracle.begin(), r.oracle.end());
+            ASSERT_TRUE(r.fast == r.oracle) << what << ": from value " << at.first - r.fast.begin() << " on, "
+                                            << ::testing::PrintToString(Values(at.first, r.fast.end())) << " instead of "
+                                            << ::testing::PrintToString(Values(at.second, r.oracle.end()));
+        }
+}
+
+// The median cut that both paths share, on histograms worked out by hand.
+TEST(MedianCut, WorkedExamples) {
+    const struct {
+        const char *what;
+        std::vector<color_count> hist;
+        sample maxval;
+        std::vector<pixel> expected;
+    } cases[] = {
+        {"one colour, then surplus black", {{{40, 50, 60}, 7}}, 255, {{40, 50, 60}, {0, 0, 0}, {0, 0, 0}}},
+        {"empty histogram: black, no division by 0", {}, 255, {{0, 0, 0}, {0, 0, 0}}},
+        // Sorted by green, stably: red, blue, green; red alone reaches half of 9. Most pixels first.
+        {"every colour its box", {{{255, 0, 0}, 5}, {{0, 255, 0}, 3}, {{0, 0, 255}, 1}}, 255,
+         {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {0, 0, 0}}},
+        // The lower part grows to 2 and the cut stops one entry before the end.
+        {"counts 1, 1, 10", {{{0, 0, 0}, 1}, {{10, 0, 0}, 1}, {{200, 0, 0}, 10}}, 255, {{200, 0, 0}, {5, 0, 0}}},
+        {"counts 10, 1, 1", {{{0, 0, 0}, 10}, {{10, 0, 0}, 1}, {{200, 0, 0}, 1}}, 255, {{0, 0, 0}, {105, 0, 0}}},
+        // Boxes of 4 pixels each keep their order; 43 / 4 truncates to 10.
+        {"equal boxes, truncated mean", {{{200, 0, 0}, 4}, {{11, 0, 0}, 1}, {{10, 0, 0}, 3}}, 255,
+         {{10, 0, 0}, {200, 0, 0}}},
+        {"sums beyond 2^31", {{{65535, 65535, 65535}, 100000}, {{65533, 65533, 65533}, 100000}, {{0, 0, 0}, 300000}},
+         65535, {{0, 0, 0}, {65534, 65534, 65534}}},
+        {"mean above maxval is cut", {{{200, 5, 300}, 2}, {{0, 0, 0}, 2}}, 100, {{0, 0, 0}, {100, 5, 100}}},
+        // Extents 100, 50, 255 weigh 29.89, 29.33, 29.1975: red; green 51: 29.9166.
+        {"red widest", {{{0, 50, 128}, 5}, {{100, 0, 0}, 5}, {{50, 25, 255}, 1}}, 255, {{91, 4, 42}, {0, 50, 128}}},
+        {"green widest", {{{0, 51, 128}, 5}, {{100, 0, 0}, 5}, {{50, 25, 255}, 1}}, 255, {{8, 46, 149}, {100, 0, 0}}},
+        // 838 * 0.2989 and 427 * 0.5866 tie in single precision: red wins;
+        // 1145 * 0.5866 equals 5866 * 0.1145: green wins.
+        {"red over green", {{{0, 427, 0}, 5}, {{838, 0, 0}, 5}, {{400, 200, 0}, 1}}, 65535, {{765, 33, 0}, {0, 427, 0}}},
+        {"green over blue", {{{0, 1145, 0}, 5}, {{0, 0, 5866}, 5}, {{0, 500, 3000}, 1}}, 65535,
+         {{0, 1037, 500}, {0, 0, 5866}}},
+    };
+    for (auto c : cases) {
+        int sum = 0, n = static_cast<int>(c.expected.size());
+        for (const auto &e : c.hist)
+            sum += e.value;
+        color_histogram map = mediancut(c.hist.data(), static_cast<int>(c.hist.size()), sum, c.maxval, n);
+        Values got, expected;
+        for (int i = 0; i < n; ++i)
+            put(&got, &map[i].color, 1);
+        ppm_freecolorhist(map);
+        put(&expected, c.expected.data(), c.expected.size());
+        EXPECT_EQ(got, expected) << c.what;
+    }
+}
+
+// The error rows that both paths share: random within one step, the first
+// row going right; each row clears the next, then they trade places and turn.
+TEST(FloydSteinberg, ErrorRowsAndOneDitheredRowWorkedByHand) {
+    fserr_state fs;
+    initFserr(&fs, 500);
+    EXPECT_EQ(fs.left_to_right, 1);
+    for (const std::int32_t *row : {fs.this_red_err, fs.this_green_err, fs.this_blue_err}) {
+        const auto [lo, hi] = std::minmax_element(row, row + 502);
+        EXPECT_TRUE(*lo >= -1024 && *hi <= 1023 && *lo < *hi);
+    }
+    freeFserr(&fs);
+
+    // Left to right, with an error of -4 steps in the first red: 104 - 4 -> 0
+    // pushes +100 on, 143 -> 255 pushes -112 on, 200 - 49 = 151 -> 255 pushes -104 down.
+    std::vector<std::int32_t> e[6];
+    for (int k = 0; k < 6; ++k)
+        e[k].assign(5, k % 2 ? 9 : 0);  // the next rows must be cleared
+    e[0][1] = -4096;
+    fs = {e[0].data(), e[1].data(), e[2].data(), e[3].data(), e[4].data(), e[5].data(), 1};
+    const std::vector<color_count> map{{{0, 0, 0}, 0}, {{255, 255, 255}, 0}};
+    std::vector<pixel> row{{104, 100, 100}, {100, 100, 100}, {200, 200, 200}};
+    cht = ppm_alloccolorhash(), usehash = 1;
+    convertRow(row.data(), 3, 255, map.data(), 2, 1, &fs);
+    ppm_freecolorhash(cht);
+    Values got;
+    put(&got, row.data(), 3);
+    EXPECT_EQ(got, (Values{0, 0, 0, 255, 255, 255, 255, 255, 255}));
+    EXPECT_EQ(fs.left_to_right, 0);
+    EXPECT_EQ(fs.next_red_err, e[0].data());
+    // The row spread below is now the current one: 3/16, 5/16 and 1/16 of +100, -112 and -104 steps.
+    EXPECT_EQ(e[1], (std::vector<std::int32_t>{19200, 32000 - 21504, 6400 - 35840 - 19968, -7168 - 33280, -6656}));
+}
+
+}  // namespace
