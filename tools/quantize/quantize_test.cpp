@@ -3,7 +3,7 @@
 // entries, ties, maxvals above 255 where distances are scaled), then the
 // hand-worked results of the code that both forms share.
 #include <kestrum/colormap.h>
-#include <kestrum/common.h>
+#include <kestrum/ppm.h>
 
 #include <gtest/gtest.h>
 #include <test_support.h>
@@ -64,24 +64,19 @@ struct RowArray {
 
 // Pixels from a palette of `colors` random colours, in runs, with smooth
 // stretches: the flat areas and many nearby colours of photographs. With a
-// cube side: its every colour once, scrambled, less the last `colors`.
+// cube side: its every colour once, scrambled, less the last `colors`, in
+// rows of 256 filled up with the first.
 Image randomImage(std::mt19937 &rng, int cols, int rows, sample maxval, int colors, int cube = 0) {
-    Image img{cube ? 256 : cols, rows, maxval, {}};
-    for (int i = 0; i < cube * cube * cube; ++i)
+    Image img{cube ? 256 : cols, cube ? (cube * cube * cube - colors + 255) / 256 : rows, maxval, {}};
+    for (int i = 0; i < cube * cube * cube - colors; ++i)
         img.px.push_back(pixel{sample(i % cube), sample(i / cube % cube), sample(i / cube / cube)});
     std::shuffle(img.px.begin(), img.px.end(), rng);
-    if (cube) {  // in rows of 256, the last filled up with the first colour
-        img.px.resize(img.px.size() - colors);
-        img.rows = static_cast<int>(img.px.size() + 255) / 256;
-        img.px.resize(static_cast<std::size_t>(img.cols * img.rows), img.px[0]);
-        return img;
-    }
     std::vector<pixel> palette;
-    for (int i = 0; i < colors; ++i)
+    for (int i = 0; i < colors && !cube; ++i)
         palette.push_back(randomColor(rng, maxval));
-    pixel current = palette[0];
-    for (int i = 0; i < cols * rows; ++i) {
-        const unsigned what = rng() % 8;
+    pixel current = cube ? img.px[0] : palette[0];
+    while (img.px.size() < static_cast<std::size_t>(img.cols * img.rows)) {
+        const unsigned what = cube ? 4 : rng() % 8;
         if (what < 3)
             current = palette[rng() % palette.size()];
         else if (what == 3)
@@ -99,10 +94,13 @@ std::string messagesOf(F f) {
     return ::testing::internal::GetCapturedStderr();
 }
 
-Values entries(color_histogram chv, int colors) {
+Values entries(color_histogram chv, int colors, bool counts = true) {
     Values v;
-    for (int i = 0; i < colors; ++i)
-        put(&v, &chv[i].color, 1), v.push_back(chv[i].value);
+    for (int i = 0; i < colors; ++i) {
+        put(&v, &chv[i].color, 1);
+        if (counts)
+            v.push_back(chv[i].value);
+    }
     ppm_freecolorhist(chv);
     return v;
 }
@@ -126,8 +124,8 @@ struct Case {
 };
 
 struct Compared {
-    Values oracle = {}, fast = {};
-    std::string oracleMessages = {}, fastMessages = {};
+    Values oracle, fast;
+    std::string oracleMessages, fastMessages;
 };
 
 // Straightforward: rescaled in place, then convertRow with its cache, which
@@ -165,14 +163,12 @@ Compared compare(std::mt19937 &rng, const Case &c) {
     const Image img = c.kind <= Convert ? randomImage(rng, cols, rows, c.maxval, c.colors, c.kind == Histogram ? c.size : 0)
                                         : Image{0, 0, 0, {}};
     if (c.kind == Read) {  // a plain or raw file, read whole and packed
-        const bool plain = rng() % 2;
-        std::string bytes = (plain ? "P3\n" : "P6\n") + std::to_string(cols) + " " + std::to_string(rows) + "\n" +
-                            std::to_string(c.maxval) + "\n";
-        for (const pixel &p : img.px)
-            for (sample s : {p.r, p.g, p.b})
-                bytes += plain ? std::to_string(s) + " "
-                               : c.maxval > 255 ? std::string{char(s >> 8), char(s & 255)} : std::string{char(s)};
-        const std::string path = testsupport::temporaryFile(bytes);
+        const int plain = rng() % 2;
+        const std::string path = testsupport::temporaryFile(testsupport::captureOutput([&](FILE *f) {
+            ppm_writeppminit(f, cols, rows, c.maxval, plain);
+            for (int row = 0; row < rows; ++row)
+                ppm_writeppmrow(f, img.px.data() + row * cols, cols, c.maxval, plain);
+        }));
         int oc, orows;
         sample om;
         pixel **pixels = readImage(path.c_str(), &oc, &orows, &om);
@@ -209,7 +205,7 @@ Compared compare(std::mt19937 &rng, const Case &c) {
     } else if (c.kind == Convert) {
         // A median-cut map of the image, with its surplus black, and
         // duplicates half the time; undithered, then dithered from the same
-        // random starting errors.
+        // random first errors, then the errors left for the next row.
         RowArray scaled(img);
         rescaleImage(scaled.pixels, cols, rows, img.maxval, c.mapMaxval);
         int n;
@@ -220,15 +216,12 @@ Compared compare(std::mt19937 &rng, const Case &c) {
         for (int i = rng() % 2 ? c.size / 4 + 1 : 0; i > 0; --i)
             map.push_back(map[rng() % map.size()]);
         const int dropCacheAt = static_cast<int>(rng() % (rows + 1));
-        std::vector<std::int32_t> errors[2][6];
-        fserr_state fs[2];
-        for (int k = 0; k < 6 * (cols + 2); ++k)
-            errors[0][k % 6].push_back(static_cast<std::int32_t>(rng() % 2048) - 1024);
-        for (int side = 0; side < 2; ++side) {
-            std::copy(errors[0], errors[0] + 6, errors[side]);
-            auto *e = errors[side];
-            fs[side] = {e[0].data(), e[1].data(), e[2].data(), e[3].data(), e[4].data(), e[5].data(), 1};
-        }
+        std::vector<std::int32_t> e(12 * (cols + 2));
+        std::generate(e.begin(), e.begin() + 6 * (cols + 2), [&] { return static_cast<std::int32_t>(rng() % 2048) - 1024; });
+        std::copy(e.begin(), e.begin() + 6 * (cols + 2), e.begin() + 6 * (cols + 2));
+        const auto at = [&](int side, int k) { return e.data() + (6 * side + k) * (cols + 2); };
+        fserr_state fs[2] = {{at(0, 0), at(0, 1), at(0, 2), at(0, 3), at(0, 4), at(0, 5), 1},
+                             {at(1, 0), at(1, 1), at(1, 2), at(1, 3), at(1, 4), at(1, 5), 1}};
         r.oracleMessages = messagesOf([&] {
             convertRows(img, map, c.mapMaxval, dropCacheAt, nullptr, &r.oracle);
             convertRows(img, map, c.mapMaxval, dropCacheAt, &fs[0], &r.oracle);
@@ -237,10 +230,11 @@ Compared compare(std::mt19937 &rng, const Case &c) {
             convertFast(img, map, c.mapMaxval, c.limit, nullptr, &r.fast);
             convertFast(img, map, c.mapMaxval, c.limit, &fs[1], &r.fast);
         });
-        for (int side = 0; side < 2; ++side) {  // the errors left for the next row, and its direction
-            for (const std::int32_t *e : {fs[side].this_red_err, fs[side].this_green_err, fs[side].this_blue_err})
-                (side ? r.fast : r.oracle).insert((side ? r.fast : r.oracle).end(), e, e + cols + 2);
-            (side ? r.fast : r.oracle).push_back(fs[side].left_to_right);
+        for (int side = 0; side < 2; ++side) {
+            Values &out = side ? r.fast : r.oracle;
+            for (const std::int32_t *row : {fs[side].this_red_err, fs[side].this_green_err, fs[side].this_blue_err})
+                out.insert(out.end(), row, row + cols + 2);
+            out.push_back(fs[side].left_to_right);
         }
     } else if (c.kind == Nearest) {
         // A map made to break a pruned search (random, a lattice where many
@@ -264,16 +258,14 @@ Compared compare(std::mt19937 &rng, const Case &c) {
         NearestColorIndex index(map.data(), static_cast<int>(map.size()), c.maxval,
                                 c.limit == kDefault ? NearestColorIndex::kPoolLimit : c.limit);
         // Corners, random colours, entries, midpoints of two, colours near one.
-        std::vector<pixel> probes{{0, 0, 0}, {c.maxval, c.maxval, c.maxval}, {c.maxval, 0, c.maxval}};
         for (int i = 0; i < 400; ++i) {
             const pixel &a = map[rng() % map.size()].color, &b = map[rng() % map.size()].color;
             const int d = static_cast<int>(rng() % 9) - 4;
-            const pixel choices[] = {randomColor(rng, c.maxval), a, {(a.r + b.r) / 2, (a.g + b.g) / 2, (a.b + b.b) / 2},
-                                     {near(a.r, d), near(a.g, -d), near(a.b, 3 * d)}};
-            probes.push_back(choices[i % 4]);
-        }
-        for (const pixel &p : probes)
+            const pixel choices[] = {{c.maxval, c.maxval * (i % 2), c.maxval * (i / 2 % 2)}, randomColor(rng, c.maxval), a,
+                                     {(a.r + b.r) / 2, (a.g + b.g) / 2, (a.b + b.b) / 2}, {near(a.r, d), near(a.g, -d), near(a.b, 3 * d)}};
+            const pixel &p = choices[i < 4 ? 0 : i % 4 + 1];
             r.oracle.push_back(linearScan(map, p, c.maxval)), r.fast.push_back(index.nearest(p.r, p.g, p.b));
+        }
         // The nearest entry of every colour of a cell must be among its
         // candidates, in map order so that ties go to the lowest index; cells
         // around entries, where the lists are longest, and anywhere.
@@ -345,12 +337,10 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
     for (int trial = 0; trial < 2 * std::max(1, scale ? std::atoi(scale) : 1); ++trial)
         for (const Case &c : cases) {
             const Compared r = compare(rng, c);
-            const std::string what = "trial " + std::to_string(trial) + ", kind " + std::to_string(c.kind) +
-                                     ", maxval " + std::to_string(c.maxval) + " to " + std::to_string(c.mapMaxval) +
-                                     ", size " + std::to_string(c.size) + ", limit " + std::to_string(c.limit);
-            ASSERT_EQ(r.fastMessages, r.oracleMessages) << what;
             const auto at = std::mismatch(r.fast.begin(), r.fast.end(), r.oracle.begin(), r.oracle.end());
-            ASSERT_TRUE(r.fast == r.oracle) << what << ": from value " << at.first - r.fast.begin() << " on, "
+            ASSERT_EQ(r.fastMessages, r.oracleMessages) << "trial " << trial << ", case " << &c - &cases[0];
+            ASSERT_TRUE(r.fast == r.oracle) << "trial " << trial << ", case " << &c - &cases[0] << ": from value "
+                                            << at.first - r.fast.begin() << " on, "
                                             << ::testing::PrintToString(Values(at.first, r.fast.end())) << " instead of "
                                             << ::testing::PrintToString(Values(at.second, r.oracle.end()));
         }
@@ -359,51 +349,42 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
 // The median cut that both paths share, on histograms worked out by hand.
 TEST(MedianCut, WorkedExamples) {
     const struct {
-        const char *what;
         std::vector<color_count> hist;
         sample maxval;
-        std::vector<pixel> expected;
+        Values expected;
     } cases[] = {
-        {"one colour, then surplus black", {{{40, 50, 60}, 7}}, 255, {{40, 50, 60}, {0, 0, 0}, {0, 0, 0}}},
-        {"empty histogram: black, no division by 0", {}, 255, {{0, 0, 0}, {0, 0, 0}}},
+        {{{{40, 50, 60}, 7}}, 255, {40, 50, 60, 0, 0, 0, 0, 0, 0}},  // then surplus black
+        {{}, 255, {0, 0, 0, 0, 0, 0}},                               // no division by 0
         // Sorted by green, stably: red, blue, green; red alone reaches half of 9. Most pixels first.
-        {"every colour its box", {{{255, 0, 0}, 5}, {{0, 255, 0}, 3}, {{0, 0, 255}, 1}}, 255,
-         {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {0, 0, 0}}},
+        {{{{255, 0, 0}, 5}, {{0, 255, 0}, 3}, {{0, 0, 255}, 1}}, 255, {255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0}},
         // The lower part grows to 2 and the cut stops one entry before the end.
-        {"counts 1, 1, 10", {{{0, 0, 0}, 1}, {{10, 0, 0}, 1}, {{200, 0, 0}, 10}}, 255, {{200, 0, 0}, {5, 0, 0}}},
-        {"counts 10, 1, 1", {{{0, 0, 0}, 10}, {{10, 0, 0}, 1}, {{200, 0, 0}, 1}}, 255, {{0, 0, 0}, {105, 0, 0}}},
+        {{{{0, 0, 0}, 1}, {{10, 0, 0}, 1}, {{200, 0, 0}, 10}}, 255, {200, 0, 0, 5, 0, 0}},
+        {{{{0, 0, 0}, 10}, {{10, 0, 0}, 1}, {{200, 0, 0}, 1}}, 255, {0, 0, 0, 105, 0, 0}},
         // Boxes of 4 pixels each keep their order; 43 / 4 truncates to 10.
-        {"equal boxes, truncated mean", {{{200, 0, 0}, 4}, {{11, 0, 0}, 1}, {{10, 0, 0}, 3}}, 255,
-         {{10, 0, 0}, {200, 0, 0}}},
-        {"sums beyond 2^31", {{{65535, 65535, 65535}, 100000}, {{65533, 65533, 65533}, 100000}, {{0, 0, 0}, 300000}},
-         65535, {{0, 0, 0}, {65534, 65534, 65534}}},
-        {"mean above maxval is cut", {{{200, 5, 300}, 2}, {{0, 0, 0}, 2}}, 100, {{0, 0, 0}, {100, 5, 100}}},
+        {{{{200, 0, 0}, 4}, {{11, 0, 0}, 1}, {{10, 0, 0}, 3}}, 255, {10, 0, 0, 200, 0, 0}},
+        // Sums beyond 2^31; a mean above maxval is cut.
+        {{{{65535, 65535, 65535}, 100000}, {{65533, 65533, 65533}, 100000}, {{0, 0, 0}, 300000}}, 65535,
+         {0, 0, 0, 65534, 65534, 65534}},
+        {{{{200, 5, 300}, 2}, {{0, 0, 0}, 2}}, 100, {0, 0, 0, 100, 5, 100}},
         // Extents 100, 50, 255 weigh 29.89, 29.33, 29.1975: red; green 51: 29.9166.
-        {"red widest", {{{0, 50, 128}, 5}, {{100, 0, 0}, 5}, {{50, 25, 255}, 1}}, 255, {{91, 4, 42}, {0, 50, 128}}},
-        {"green widest", {{{0, 51, 128}, 5}, {{100, 0, 0}, 5}, {{50, 25, 255}, 1}}, 255, {{8, 46, 149}, {100, 0, 0}}},
+        {{{{0, 50, 128}, 5}, {{100, 0, 0}, 5}, {{50, 25, 255}, 1}}, 255, {91, 4, 42, 0, 50, 128}},
+        {{{{0, 51, 128}, 5}, {{100, 0, 0}, 5}, {{50, 25, 255}, 1}}, 255, {8, 46, 149, 100, 0, 0}},
         // 838 * 0.2989 and 427 * 0.5866 tie in single precision: red wins;
         // 1145 * 0.5866 equals 5866 * 0.1145: green wins.
-        {"red over green", {{{0, 427, 0}, 5}, {{838, 0, 0}, 5}, {{400, 200, 0}, 1}}, 65535, {{765, 33, 0}, {0, 427, 0}}},
-        {"green over blue", {{{0, 1145, 0}, 5}, {{0, 0, 5866}, 5}, {{0, 500, 3000}, 1}}, 65535,
-         {{0, 1037, 500}, {0, 0, 5866}}},
+        {{{{0, 427, 0}, 5}, {{838, 0, 0}, 5}, {{400, 200, 0}, 1}}, 65535, {765, 33, 0, 0, 427, 0}},
+        {{{{0, 1145, 0}, 5}, {{0, 0, 5866}, 5}, {{0, 500, 3000}, 1}}, 65535, {0, 1037, 500, 0, 0, 5866}},
     };
     for (auto c : cases) {
-        int sum = 0, n = static_cast<int>(c.expected.size());
+        int sum = 0, n = static_cast<int>(c.expected.size() / 3);
         for (const auto &e : c.hist)
             sum += e.value;
-        color_histogram map = mediancut(c.hist.data(), static_cast<int>(c.hist.size()), sum, c.maxval, n);
-        Values got, expected;
-        for (int i = 0; i < n; ++i)
-            put(&got, &map[i].color, 1);
-        ppm_freecolorhist(map);
-        put(&expected, c.expected.data(), c.expected.size());
-        EXPECT_EQ(got, expected) << c.what;
+        EXPECT_EQ(entries(mediancut(c.hist.data(), static_cast<int>(c.hist.size()), sum, c.maxval, n), n, false),
+                  c.expected) << &c - cases;
     }
 }
 
-// The error rows that both paths share: random within one step, the first
-// row going right; each row clears the next, then they trade places and turn.
-TEST(FloydSteinberg, ErrorRowsAndOneDitheredRowWorkedByHand) {
+// The program's first error rows: random within one step, the first row going right.
+TEST(FloydSteinberg, FirstErrorsAreWithinOneStep) {
     fserr_state fs;
     initFserr(&fs, 500);
     EXPECT_EQ(fs.left_to_right, 1);
@@ -411,27 +392,6 @@ TEST(FloydSteinberg, ErrorRowsAndOneDitheredRowWorkedByHand) {
         const auto [lo, hi] = std::minmax_element(row, row + 502);
         EXPECT_TRUE(*lo >= -1024 && *hi <= 1023 && *lo < *hi);
     }
-    freeFserr(&fs);
-
-    // Left to right, with an error of -4 steps in the first red: 104 - 4 -> 0
-    // pushes +100 on, 143 -> 255 pushes -112 on, 200 - 49 = 151 -> 255 pushes -104 down.
-    std::vector<std::int32_t> e[6];
-    for (int k = 0; k < 6; ++k)
-        e[k].assign(5, k % 2 ? 9 : 0);  // the next rows must be cleared
-    e[0][1] = -4096;
-    fs = {e[0].data(), e[1].data(), e[2].data(), e[3].data(), e[4].data(), e[5].data(), 1};
-    const std::vector<color_count> map{{{0, 0, 0}, 0}, {{255, 255, 255}, 0}};
-    std::vector<pixel> row{{104, 100, 100}, {100, 100, 100}, {200, 200, 200}};
-    cht = ppm_alloccolorhash(), usehash = 1;
-    convertRow(row.data(), 3, 255, map.data(), 2, 1, &fs);
-    ppm_freecolorhash(cht);
-    Values got;
-    put(&got, row.data(), 3);
-    EXPECT_EQ(got, (Values{0, 0, 0, 255, 255, 255, 255, 255, 255}));
-    EXPECT_EQ(fs.left_to_right, 0);
-    EXPECT_EQ(fs.next_red_err, e[0].data());
-    // The row spread below is now the current one: 3/16, 5/16 and 1/16 of +100, -112 and -104 steps.
-    EXPECT_EQ(e[1], (std::vector<std::int32_t>{19200, 32000 - 21504, 6400 - 35840 - 19968, -7168 - 33280, -6656}));
-}
+    freeFserr(&fs);}
 
 }  // namespace
