@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "colormap_source.h"
@@ -41,26 +42,40 @@ struct Image {
     int cols, rows;
     sample maxval;
     std::vector<pixel> px;
-    PackedImage packed() const {
-        PackedImage image;
-        image.cols = cols, image.rows = rows, image.maxval = maxval;
-        for (int r = 0; r < rows; ++r)
-            image.appendRow(px.data() + static_cast<std::size_t>(r) * cols);
-        return image;
-    }
 };
 
-// The same pixels as an image array, as the straightforward code takes them.
+// The image as a plain or raw file, for both readers to take.
+std::string fileOf(std::mt19937 &rng, const Image &img) {
+    const int plain = rng() % 2;
+    return testsupport::temporaryFile(testsupport::captureOutput([&](FILE *f) {
+        ppm_writeppminit(f, img.cols, img.rows, img.maxval, plain);
+        for (int row = 0; row < img.rows; ++row)
+            ppm_writeppmrow(f, img.px.data() + row * img.cols, img.cols, img.maxval, plain);
+    }));
+}
+
+// The straightforward reading of a file, as an image array.
 struct RowArray {
-    explicit RowArray(const Image &img) : rows(img.rows) {
-        pixels = reinterpret_cast<pixel **>(pm_allocarray(img.cols, img.rows, sizeof(pixel)));
-        for (std::size_t i = 0; i < img.px.size(); ++i)
-            pixels[i / img.cols][i % img.cols] = img.px[i];
-    }
+    explicit RowArray(const std::string &path) { pixels = readImage(path.c_str(), &cols, &rows, &maxval); }
     ~RowArray() { pm_freearray(reinterpret_cast<void **>(pixels), rows); }
-    int rows;
+    int cols, rows;
+    sample maxval;
     pixel **pixels;
 };
+
+// The packed reading: the header, then each pixel through the scale table.
+Values unpack(const PackedImage &image, const SampleScale &scale) {
+    Values v{image.cols, image.rows, image.maxval};
+    for (int row = 0; row < image.rows; ++row)
+        image.dispatch([&](auto word) {
+            using P = Packing<decltype(word)>;
+            for (int k = 0; k < image.cols; ++k) {
+                const auto w = image.row<decltype(word)>(row)[k];
+                v.insert(v.end(), {scale[P::red(w)], scale[P::green(w)], scale[P::blue(w)]});
+            }
+        });
+    return v;
+}
 
 // Pixels from a palette of `colors` random colours, in runs, with smooth
 // stretches: the flat areas and many nearby colours of photographs. With a
@@ -112,7 +127,7 @@ int linearScan(const std::vector<color_count> &map, const pixel &c, sample maxva
     return index;
 }
 
-enum Kind { Read, Histogram, Convert, Nearest, Resort };
+enum Kind { Histogram, Convert, Nearest, Resort };
 constexpr std::size_t kDefault = SIZE_MAX;
 
 struct Case {
@@ -128,29 +143,29 @@ struct Compared {
     std::string oracleMessages, fastMessages;
 };
 
-// Straightforward: rescaled in place, then convertRow with its cache, which
-// stops taking entries at row dropCacheAt as after a refused entry.
-void convertRows(const Image &img, const std::vector<color_count> &map, sample maxval, int dropCacheAt,
+// Straightforward: read, rescaled in place, then convertRow with its cache,
+// which stops taking entries at row dropCacheAt as after a refused entry.
+void convertRows(const std::string &path, const std::vector<color_count> &map, sample maxval, int dropCacheAt,
                  fserr_state *fs, Values *out) {
-    RowArray rows(img);
-    rescaleImage(rows.pixels, img.cols, img.rows, img.maxval, maxval);
+    RowArray img(path);
+    rescaleImage(img.pixels, img.cols, img.rows, img.maxval, maxval);
     cht = ppm_alloccolorhash();
     for (int r = 0; r < img.rows; ++r) {
         usehash = r < dropCacheAt;
-        convertRow(rows.pixels[r], img.cols, maxval, map.data(), static_cast<int>(map.size()), fs != nullptr, fs);
-        put(out, rows.pixels[r], img.cols);
+        convertRow(img.pixels[r], img.cols, maxval, map.data(), static_cast<int>(map.size()), fs != nullptr, fs);
+        put(out, img.pixels[r], img.cols);
     }
     ppm_freecolorhash(cht);
 }
 
-void convertFast(const Image &img, const std::vector<color_count> &map, sample maxval, std::size_t limit,
+void convertFast(const std::string &path, const std::vector<color_count> &map, sample maxval, std::size_t limit,
                  fserr_state *fs, Values *out) {
-    const PackedImage image = img.packed();
-    FastConverter converter(map.data(), static_cast<int>(map.size()), maxval, rescaleTable(img.maxval, maxval),
+    const PackedImage image = readPackedImage(path.c_str());
+    FastConverter converter(map.data(), static_cast<int>(map.size()), maxval, rescaleTable(image.maxval, maxval),
                             limit == kDefault ? FastConverter::kCellPoolLimit : limit);
-    std::vector<pixel> row(img.cols);
-    for (int r = 0; r < img.rows; ++r) {
-        image.dispatch([&](auto word) { converter.convert(image.row<decltype(word)>(r), img.cols, row.data(), fs); });
+    std::vector<pixel> row(image.cols);
+    for (int r = 0; r < image.rows; ++r) {
+        image.dispatch([&](auto word) { converter.convert(image.row<decltype(word)>(r), image.cols, row.data(), fs); });
         put(out, row.data(), row.size());
     }
 }
@@ -162,51 +177,32 @@ Compared compare(std::mt19937 &rng, const Case &c) {
     const int rows = c.rows ? c.rows : least + static_cast<int>(rng() % 40);
     const Image img = c.kind <= Convert ? randomImage(rng, cols, rows, c.maxval, c.colors, c.kind == Histogram ? c.size : 0)
                                         : Image{0, 0, 0, {}};
-    if (c.kind == Read) {  // a plain or raw file, read whole and packed
-        const int plain = rng() % 2;
-        const std::string path = testsupport::temporaryFile(testsupport::captureOutput([&](FILE *f) {
-            ppm_writeppminit(f, cols, rows, c.maxval, plain);
-            for (int row = 0; row < rows; ++row)
-                ppm_writeppmrow(f, img.px.data() + row * cols, cols, c.maxval, plain);
-        }));
-        int oc, orows;
-        sample om;
-        pixel **pixels = readImage(path.c_str(), &oc, &orows, &om);
+    const std::string path = c.kind <= Convert ? fileOf(rng, img) : "";
+    if (c.kind == Histogram) {  // the packed scale table must give the samples rescaled in place
+        RowArray slow(path);
         const PackedImage image = readPackedImage(path.c_str());
-        r.oracle = {oc, orows, om}, r.fast = {image.cols, image.rows, image.maxval};
-        for (int row = 0; row < orows; ++row)
-            put(&r.oracle, pixels[row], oc);
-        pm_freearray(reinterpret_cast<void **>(pixels), orows);
-        for (int row = 0; row < image.rows; ++row)
-            image.dispatch([&](auto word) {
-                using P = Packing<decltype(word)>;
-                for (int k = 0; k < image.cols; ++k) {
-                    const auto w = image.row<decltype(word)>(row)[k];
-                    r.fast.insert(r.fast.end(), {P::red(w), P::green(w), P::blue(w)});
-                }
-            });
-    } else if (c.kind == Histogram) {  // the packed scale table must give the samples rescaled in place
-        RowArray slow(img);
         color_histogram slowChv, fastChv;
         int slowColors, fastColors;
         sample slowMaxval, fastMaxval;
         SampleScale scale;
         r.oracleMessages = messagesOf(
-            [&] { computeHistogram(slow.pixels, img.cols, img.rows, img.maxval, &slowChv, &slowColors, &slowMaxval); });
-        r.fastMessages =
-            messagesOf([&] { computeHistogramPacked(img.packed(), &fastChv, &fastColors, &fastMaxval, &scale); });
-        r.oracle = entries(slowChv, slowColors), r.fast = entries(fastChv, fastColors);
-        r.oracle.push_back(slowMaxval), r.fast.push_back(fastMaxval);
-        for (std::size_t i = 0; i < img.px.size(); ++i) {
-            const pixel &p = img.px[i];
-            put(&r.oracle, &slow.pixels[i / img.cols][i % img.cols], 1);
-            r.fast.insert(r.fast.end(), {scale.at(p.r), scale.at(p.g), scale.at(p.b)});
+            [&] { computeHistogram(slow.pixels, slow.cols, slow.rows, slow.maxval, &slowChv, &slowColors, &slowMaxval); });
+        r.fastMessages = messagesOf([&] { computeHistogramPacked(image, &fastChv, &fastColors, &fastMaxval, &scale); });
+        r.oracle = {slow.cols, slow.rows, slow.maxval};
+        for (int row = 0; row < slow.rows; ++row)
+            put(&r.oracle, slow.pixels[row], slow.cols);
+        r.fast = unpack(image, scale);
+        for (auto [out, chv, colors, maxval] : {std::tuple{&r.oracle, slowChv, slowColors, slowMaxval},
+                                                std::tuple{&r.fast, fastChv, fastColors, fastMaxval}}) {
+            const Values e = entries(chv, colors);
+            out->insert(out->end(), e.begin(), e.end());
+            out->push_back(maxval);
         }
     } else if (c.kind == Convert) {
         // A median-cut map of the image, with its surplus black, and
         // duplicates half the time; undithered, then dithered from the same
         // random first errors, then the errors left for the next row.
-        RowArray scaled(img);
+        RowArray scaled(path);
         rescaleImage(scaled.pixels, cols, rows, img.maxval, c.mapMaxval);
         int n;
         color_histogram chv = ppm_computecolorhist(scaled.pixels, cols, rows, 0, &n);
@@ -223,12 +219,12 @@ Compared compare(std::mt19937 &rng, const Case &c) {
         fserr_state fs[2] = {{at(0, 0), at(0, 1), at(0, 2), at(0, 3), at(0, 4), at(0, 5), 1},
                              {at(1, 0), at(1, 1), at(1, 2), at(1, 3), at(1, 4), at(1, 5), 1}};
         r.oracleMessages = messagesOf([&] {
-            convertRows(img, map, c.mapMaxval, dropCacheAt, nullptr, &r.oracle);
-            convertRows(img, map, c.mapMaxval, dropCacheAt, &fs[0], &r.oracle);
+            convertRows(path, map, c.mapMaxval, dropCacheAt, nullptr, &r.oracle);
+            convertRows(path, map, c.mapMaxval, dropCacheAt, &fs[0], &r.oracle);
         });
         r.fastMessages = messagesOf([&] {
-            convertFast(img, map, c.mapMaxval, c.limit, nullptr, &r.fast);
-            convertFast(img, map, c.mapMaxval, c.limit, &fs[1], &r.fast);
+            convertFast(path, map, c.mapMaxval, c.limit, nullptr, &r.fast);
+            convertFast(path, map, c.mapMaxval, c.limit, &fs[1], &r.fast);
         });
         for (int side = 0; side < 2; ++side) {
             Values &out = side ? r.fast : r.oracle;
@@ -312,7 +308,7 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
         // 32768 colours, one too many, and 32767; the maxval halves until they fit.
         {Histogram, 31, 0, 0, 32}, {Histogram, 31, 0, 1, 32}, {Histogram, 255, 0, 0, 32}, {Resort, 0, 0, 0, 0},
         // Rows spread over several blocks.
-        {Read, 255, 0, 200, 0, kDefault, 1500, 800}, {Read, 65535, 0, 200, 0, kDefault, 1500, 800},
+        {Histogram, 255, 0, 200, 0, kDefault, 1500, 800}, {Histogram, 65535, 0, 200, 0, kDefault, 1500, 800},
         {Convert, 255, 255, 3000, 256}, {Convert, 255, 255, 40, 300}, {Convert, 255, 15, 500, 16},
         {Convert, 15, 255, 100, 50}, {Convert, 63, 63, 2000, 2}, {Convert, 65535, 65535, 800, 64},
         {Convert, 65535, 300, 800, 200}, {Convert, 1000, 1000, 50, 500}, {Convert, 1, 1, 8, 3},
@@ -323,7 +319,6 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
         {Convert, 255, 255, 6000, 256, 1000, 300, 60},
     };
     for (sample m : {0, 1, 15, 31, 63, 100, 255, 256, 1000, 4095, 65535}) {
-        cases.push_back({Read, m, 0, 200, 0});
         cases.push_back({Histogram, m, 0, 50, 0});
         cases.push_back({Histogram, m, 0, 40000, 0, kDefault, 211, 180});  // too many colours
         for (int size : {1, 2, 7, 40, 256, 1500})
