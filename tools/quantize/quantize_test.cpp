@@ -46,7 +46,7 @@ struct Image {
 
 // The image as a plain or raw file, for both readers to take.
 std::string fileOf(std::mt19937 &rng, const Image &img) {
-    const int plain = rng() % 2;
+    const int plain = img.px.size() < 100000 && rng() % 2;
     return testsupport::temporaryFile(testsupport::captureOutput([&](FILE *f) {
         ppm_writeppminit(f, img.cols, img.rows, img.maxval, plain);
         for (int row = 0; row < img.rows; ++row)
@@ -307,8 +307,7 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
     std::vector<Case> cases = {
         // 32768 colours, one too many, and 32767; the maxval halves until they fit.
         {Histogram, 31, 0, 0, 32}, {Histogram, 31, 0, 1, 32}, {Histogram, 255, 0, 0, 32}, {Resort, 0, 0, 0, 0},
-        // Rows spread over several blocks.
-        {Histogram, 255, 0, 200, 0, kDefault, 1500, 800}, {Histogram, 65535, 0, 200, 0, kDefault, 1500, 800},
+        {Histogram, 65535, 0, 200, 0, kDefault, 1500, 800},  // rows spread over several blocks
         {Convert, 255, 255, 3000, 256}, {Convert, 255, 255, 40, 300}, {Convert, 255, 15, 500, 16},
         {Convert, 15, 255, 100, 50}, {Convert, 63, 63, 2000, 2}, {Convert, 65535, 65535, 800, 64},
         {Convert, 65535, 300, 800, 200}, {Convert, 1000, 1000, 50, 500}, {Convert, 1, 1, 8, 3},
