@@ -20,26 +20,21 @@ template <typename Writer>
 std::string captureOutput(Writer writer) {
     FILE *f = tmpfile();
     writer(f);
-    fflush(f);
-    std::string out;
+    fseek(f, 0, SEEK_END);
+    std::string out(static_cast<size_t>(ftell(f)), '\0');
     rewind(f);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
+    out.resize(fread(&out[0], 1, out.size(), f));
     fclose(f);
     return out;
 }
 
 struct RunResult {
-    int status = -1;       // exit status, or 128 + signal number
-    std::string out;       // standard output
-    std::string err;       // standard error
+    int status = -1;  // exit status, or 128 + signal number
+    std::string out, err;
 };
 
-// Runs program with argv[0] = program path and the given arguments, feeding
-// `input` through a pipe on standard input. `stdoutPath`, when not empty,
-// names a file that receives standard output instead of the capture.
+// Runs program (argv[0] its path) with the arguments, feeding `input` through
+// a pipe on standard input; standard output goes to `stdoutPath` if named.
 RunResult run(const std::string &program, const std::vector<std::string> &args,
               const std::string &input = "", const std::string &stdoutPath = "");
 

@@ -1,0 +1,394 @@
+// The quantizer's fast paths against the straightforward code they replace,
+// on random input made to break them (duplicate and surplus black map
+// entries, ties, maxvals above 255 where distances are scaled), then the
+// hand-worked results of the code that both forms share.
+#include <kestrum/colormap.h>
+#include <kestrum/ppm.h>
+
+#include <gtest/gtest.h>
+#include <test_support.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "colormap_source.h"
+#include "fast_convert.h"
+#include "image_input.h"
+#include "mediancut.h"
+#include "nearest.h"
+#include "packed_colormap_source.h"
+#include "search.h"
+
+namespace {
+
+using namespace quantize;
+using Values = std::vector<long long>;
+
+void put(Values *v, const pixel *from, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        v->insert(v->end(), {from[i].r, from[i].g, from[i].b});
+}
+
+pixel randomColor(std::mt19937 &rng, sample maxval) {
+    const auto s = [&] { return static_cast<sample>(rng() % (std::uint64_t{maxval} + 1)); };
+    return pixel{s(), s(), s()};
+}
+
+struct Image {
+    int cols, rows;
+    sample maxval;
+    std::vector<pixel> px;
+};
+
+// The image as a plain or raw file, for both readers to take.
+std::string fileOf(std::mt19937 &rng, const Image &img) {
+    const int plain = img.px.size() < 100000 && rng() % 2;
+    return testsupport::temporaryFile(testsupport::captureOutput([&](FILE *f) {
+        ppm_writeppminit(f, img.cols, img.rows, img.maxval, plain);
+        for (int row = 0; row < img.rows; ++row)
+            ppm_writeppmrow(f, img.px.data() + row * img.cols, img.cols, img.maxval, plain);
+    }));
+}
+
+// The straightforward reading of a file, as an image array.
+struct RowArray {
+    explicit RowArray(const std::string &path) { pixels = readImage(path.c_str(), &cols, &rows, &maxval); }
+    ~RowArray() { pm_freearray(reinterpret_cast<void **>(pixels), rows); }
+    int cols, rows;
+    sample maxval;
+    pixel **pixels;
+};
+
+// The packed reading: the header, then each pixel through the scale table.
+Values unpack(const PackedImage &image, const SampleScale &scale) {
+    Values v{image.cols, image.rows, image.maxval};
+    for (int row = 0; row < image.rows; ++row)
+        image.dispatch([&](auto word) {
+            using P = Packing<decltype(word)>;
+            for (int k = 0; k < image.cols; ++k) {
+                const auto w = image.row<decltype(word)>(row)[k];
+                v.insert(v.end(), {scale[P::red(w)], scale[P::green(w)], scale[P::blue(w)]});
+            }
+        });
+    return v;
+}
+
+// Pixels from a palette of `colors` random colours, in runs, with smooth
+// stretches: the flat areas and many nearby colours of photographs. With a
+// cube side: its every colour once, scrambled, less the last `colors`, in
+// rows of 256 filled up with the first.
+Image randomImage(std::mt19937 &rng, int cols, int rows, sample maxval, int colors, int cube = 0) {
+    Image img{cube ? 256 : cols, cube ? (cube * cube * cube - colors + 255) / 256 : rows, maxval, {}};
+    for (int i = 0; i < cube * cube * cube - colors; ++i)
+        img.px.push_back(pixel{sample(i % cube), sample(i / cube % cube), sample(i / cube / cube)});
+    std::shuffle(img.px.begin(), img.px.end(), rng);
+    std::vector<pixel> palette;
+    for (int i = 0; i < colors && !cube; ++i)
+        palette.push_back(randomColor(rng, maxval));
+    pixel current = cube ? img.px[0] : palette[0];
+    while (img.px.size() < static_cast<std::size_t>(img.cols * img.rows)) {
+        const unsigned what = cube ? 4 : rng() % 8;
+        if (what < 3)
+            current = palette[rng() % palette.size()];
+        else if (what == 3)
+            current.r = std::min<sample>(maxval, current.r + 1);
+        img.px.push_back(current);
+    }
+    return img;
+}
+
+template <typename F>
+std::string messagesOf(F f) {
+    pm_setMessage(1, nullptr);
+    ::testing::internal::CaptureStderr();
+    f();
+    return ::testing::internal::GetCapturedStderr();
+}
+
+Values entries(color_histogram chv, int colors, bool counts = true) {
+    Values v;
+    for (int i = 0; i < colors; ++i) {
+        put(&v, &chv[i].color, 1);
+        if (counts)
+            v.push_back(chv[i].value);
+    }
+    ppm_freecolorhist(chv);
+    return v;
+}
+
+int linearScan(const std::vector<color_count> &map, const pixel &c, sample maxval) {
+    usehash = 0;
+    int index = -1;
+    searchColormap(map.data(), static_cast<int>(map.size()), c.r, c.g, c.b, maxval, &index);
+    return index;
+}
+
+enum Kind { Histogram, Convert, Nearest, Resort };
+constexpr std::size_t kDefault = SIZE_MAX;
+
+struct Case {
+    Kind kind;
+    sample maxval, mapMaxval;
+    int colors, size;              // the image's colours; map entries (or the cube's side)
+    std::size_t limit = kDefault;  // candidate pool
+    int cols = 0, rows = 0;        // 0: random
+};
+
+struct Compared {
+    Values oracle, fast;
+    std::string oracleMessages, fastMessages;
+};
+
+// Straightforward: read, rescaled in place, then convertRow with its cache,
+// which stops taking entries at row dropCacheAt as after a refused entry.
+void convertRows(const std::string &path, const std::vector<color_count> &map, sample maxval, int dropCacheAt,
+                 fserr_state *fs, Values *out) {
+    RowArray img(path);
+    rescaleImage(img.pixels, img.cols, img.rows, img.maxval, maxval);
+    cht = ppm_alloccolorhash();
+    for (int r = 0; r < img.rows; ++r) {
+        usehash = r < dropCacheAt;
+        convertRow(img.pixels[r], img.cols, maxval, map.data(), static_cast<int>(map.size()), fs != nullptr, fs);
+        put(out, img.pixels[r], img.cols);
+    }
+    ppm_freecolorhash(cht);
+}
+
+void convertFast(const std::string &path, const std::vector<color_count> &map, sample maxval, std::size_t limit,
+                 fserr_state *fs, Values *out) {
+    const PackedImage image = readPackedImage(path.c_str());
+    FastConverter converter(map.data(), static_cast<int>(map.size()), maxval, rescaleTable(image.maxval, maxval),
+                            limit == kDefault ? FastConverter::kCellPoolLimit : limit);
+    std::vector<pixel> row(image.cols);
+    for (int r = 0; r < image.rows; ++r) {
+        image.dispatch([&](auto word) { converter.convert(image.row<decltype(word)>(r), image.cols, row.data(), fs); });
+        put(out, row.data(), row.size());
+    }
+}
+
+Compared compare(std::mt19937 &rng, const Case &c) {
+    Compared r;
+    const int least = c.kind == Convert ? 1 : 0;  // the converters are never given empty rows
+    const int cols = c.cols ? c.cols : least + static_cast<int>(rng() % 70);
+    const int rows = c.rows ? c.rows : least + static_cast<int>(rng() % 40);
+    const Image img = c.kind <= Convert ? randomImage(rng, cols, rows, c.maxval, c.colors, c.kind == Histogram ? c.size : 0)
+                                        : Image{0, 0, 0, {}};
+    const std::string path = c.kind <= Convert ? fileOf(rng, img) : "";
+    if (c.kind == Histogram) {  // the packed scale table must give the samples rescaled in place
+        RowArray slow(path);
+        const PackedImage image = readPackedImage(path.c_str());
+        color_histogram slowChv, fastChv;
+        int slowColors, fastColors;
+        sample slowMaxval, fastMaxval;
+        SampleScale scale;
+        r.oracleMessages = messagesOf(
+            [&] { computeHistogram(slow.pixels, slow.cols, slow.rows, slow.maxval, &slowChv, &slowColors, &slowMaxval); });
+        r.fastMessages = messagesOf([&] { computeHistogramPacked(image, &fastChv, &fastColors, &fastMaxval, &scale); });
+        r.oracle = {slow.cols, slow.rows, slow.maxval};
+        for (int row = 0; row < slow.rows; ++row)
+            put(&r.oracle, slow.pixels[row], slow.cols);
+        r.fast = unpack(image, scale);
+        for (auto [out, chv, colors, maxval] : {std::tuple{&r.oracle, slowChv, slowColors, slowMaxval},
+                                                std::tuple{&r.fast, fastChv, fastColors, fastMaxval}}) {
+            const Values e = entries(chv, colors);
+            out->insert(out->end(), e.begin(), e.end());
+            out->push_back(maxval);
+        }
+    } else if (c.kind == Convert) {
+        // A median-cut map of the image, with its surplus black, and
+        // duplicates half the time; undithered, then dithered from the same
+        // random first errors, then the errors left for the next row.
+        RowArray scaled(path);
+        rescaleImage(scaled.pixels, cols, rows, img.maxval, c.mapMaxval);
+        int n;
+        color_histogram chv = ppm_computecolorhist(scaled.pixels, cols, rows, 0, &n);
+        color_histogram cut = mediancut(chv, n, cols * rows, c.mapMaxval, c.size);
+        std::vector<color_count> map(cut, cut + c.size);
+        ppm_freecolorhist(chv), ppm_freecolorhist(cut);
+        for (int i = rng() % 2 ? c.size / 4 + 1 : 0; i > 0; --i)
+            map.push_back(map[rng() % map.size()]);
+        const int dropCacheAt = static_cast<int>(rng() % (rows + 1));
+        std::vector<std::int32_t> e(12 * (cols + 2));
+        std::generate(e.begin(), e.begin() + 6 * (cols + 2), [&] { return static_cast<std::int32_t>(rng() % 2048) - 1024; });
+        std::copy(e.begin(), e.begin() + 6 * (cols + 2), e.begin() + 6 * (cols + 2));
+        const auto at = [&](int side, int k) { return e.data() + (6 * side + k) * (cols + 2); };
+        fserr_state fs[2] = {{at(0, 0), at(0, 1), at(0, 2), at(0, 3), at(0, 4), at(0, 5), 1},
+                             {at(1, 0), at(1, 1), at(1, 2), at(1, 3), at(1, 4), at(1, 5), 1}};
+        r.oracleMessages = messagesOf([&] {
+            convertRows(path, map, c.mapMaxval, dropCacheAt, nullptr, &r.oracle);
+            convertRows(path, map, c.mapMaxval, dropCacheAt, &fs[0], &r.oracle);
+        });
+        r.fastMessages = messagesOf([&] {
+            convertFast(path, map, c.mapMaxval, c.limit, nullptr, &r.fast);
+            convertFast(path, map, c.mapMaxval, c.limit, &fs[1], &r.fast);
+        });
+        for (int side = 0; side < 2; ++side) {
+            Values &out = side ? r.fast : r.oracle;
+            for (const std::int32_t *row : {fs[side].this_red_err, fs[side].this_green_err, fs[side].this_blue_err})
+                out.insert(out.end(), row, row + cols + 2);
+            out.push_back(fs[side].left_to_right);
+        }
+    } else if (c.kind == Nearest) {
+        // A map made to break a pruned search (random, a lattice where many
+        // colours are equidistant from several entries, or a tight cluster
+        // far from most colours), with duplicates and surplus black.
+        const pixel centre = randomColor(rng, c.maxval);
+        const unsigned kind = rng() % 3, step = c.maxval / 8 + 1;
+        const auto near = [&](long long s, long long d) { return static_cast<sample>(std::clamp<long long>(s + d, 0, c.maxval)); };
+        std::vector<color_count> map;
+        for (int i = 0; i < c.size; ++i) {
+            pixel p = randomColor(rng, c.maxval);
+            if (kind == 1)
+                p = pixel{near(rng() % 9 * step, 0), near(rng() % 9 * step, 0), near(rng() % 9 * step, 0)};
+            else if (kind == 2)
+                p = pixel{near(centre.r, rng() % 5), near(centre.g, rng() % 5), near(centre.b, rng() % 5)};
+            map.push_back(color_count{p, 0});
+        }
+        for (int i = 0; i < c.size / 4; ++i)
+            map.push_back(map[rng() % map.size()]);
+        map.resize(map.size() + rng() % 20, color_count{pixel{0, 0, 0}, 0});
+        NearestColorIndex index(map.data(), static_cast<int>(map.size()), c.maxval,
+                                c.limit == kDefault ? NearestColorIndex::kPoolLimit : c.limit);
+        // Corners, random colours, entries, midpoints of two, colours near one.
+        for (int i = 0; i < 400; ++i) {
+            const pixel &a = map[rng() % map.size()].color, &b = map[rng() % map.size()].color;
+            const int d = static_cast<int>(rng() % 9) - 4;
+            const pixel choices[] = {{c.maxval, c.maxval * (i % 2), c.maxval * (i / 2 % 2)}, randomColor(rng, c.maxval), a,
+                                     {(a.r + b.r) / 2, (a.g + b.g) / 2, (a.b + b.b) / 2}, {near(a.r, d), near(a.g, -d), near(a.b, 3 * d)}};
+            const pixel &p = choices[i < 4 ? 0 : i % 4 + 1];
+            r.oracle.push_back(linearScan(map, p, c.maxval)), r.fast.push_back(index.nearest(p.r, p.g, p.b));
+        }
+        // The nearest entry of every colour of a cell must be among its
+        // candidates, in map order so that ties go to the lowest index; cells
+        // around entries, where the lists are longest, and anywhere.
+        for (int cell = 0; cell < 4; ++cell) {
+            const unsigned shift = rng() % 4, side = 1u << shift;
+            const pixel at = cell % 2 ? map[rng() % map.size()].color : randomColor(rng, c.maxval);
+            const sample lo[3] = {at.r >> shift << shift, at.g >> shift << shift, at.b >> shift << shift};
+            std::vector<std::uint32_t> ids;
+            r.fast.push_back(index.cellCandidates(lo, shift, map.size(), &ids)), r.oracle.push_back(true);
+            std::vector<color_count> candidates;
+            for (std::uint32_t id : ids)
+                candidates.push_back(map[index.indexOf(id)]);
+            for (sample k = 0; k < side * side * side; ++k) {
+                const pixel p{lo[0] + k % side, lo[1] + k / side % side, lo[2] + k / side / side};
+                if (std::max({p.r, p.g, p.b}) > c.maxval)
+                    continue;
+                const int best = candidates.empty() ? -1 : linearScan(candidates, p, c.maxval);
+                r.oracle.push_back(linearScan(map, p, c.maxval)), r.fast.push_back(best < 0 ? -1 : index.indexOf(ids[best]));
+            }
+        }
+    } else {  // boxes re-sorted after a cut, against a whole stable sort
+        const auto byCount = [](const color_box &a, const color_box &b) { return sumcompare(a, b) < 0; };
+        for (int t = 0; t < 500; ++t) {
+            std::vector<color_box> boxes(2 + rng() % 40);
+            for (std::size_t i = 0; i < boxes.size(); ++i)
+                boxes[i] = color_box{static_cast<int>(i), 1, static_cast<int>(rng() % 8)};  // many ties
+            std::stable_sort(boxes.begin(), boxes.end() - 1, byCount);
+            const std::size_t at = rng() % (boxes.size() - 1);
+            boxes[at].pixel_count = static_cast<int>(rng() % (boxes[at].pixel_count + 1));
+            std::vector<color_box> expected = boxes;
+            std::stable_sort(expected.begin(), expected.end(), byCount);
+            resortBoxesAfterCut(boxes.data(), static_cast<int>(boxes.size()), static_cast<int>(at));
+            for (std::size_t i = 0; i < boxes.size(); ++i)
+                r.oracle.push_back(expected[i].first_entry), r.fast.push_back(boxes[i].first_entry);
+        }
+    }
+    return r;
+}
+
+// Every case, twice (QUANTIZE_DIFF_SCALE times more for long runs), must give
+// the same results and messages by both paths.
+TEST(FastPaths, AgreeWithTheStraightforwardCode) {
+    std::vector<Case> cases = {
+        // 32768 colours, one too many, and 32767; the maxval halves until they fit.
+        {Histogram, 31, 0, 0, 32}, {Histogram, 31, 0, 1, 32}, {Histogram, 255, 0, 0, 32}, {Resort, 0, 0, 0, 0},
+        {Histogram, 65535, 0, 200, 0, kDefault, 1500, 800},  // rows spread over several blocks
+        {Convert, 255, 255, 3000, 256}, {Convert, 255, 255, 40, 300}, {Convert, 255, 15, 500, 16},
+        {Convert, 15, 255, 100, 50}, {Convert, 63, 63, 2000, 2}, {Convert, 65535, 65535, 800, 64},
+        {Convert, 65535, 300, 800, 200}, {Convert, 1000, 1000, 50, 500}, {Convert, 1, 1, 8, 3},
+        {Convert, 0, 0, 1, 2}, {Convert, 255, 65535, 200, 40}, {Convert, 255, 100, 3000, 256},
+        // Without room, cells of several candidates fall back to the search,
+        // and after a few thousand cells to the colour cache.
+        {Convert, 255, 255, 6000, 256, 0, 300, 60}, {Convert, 255, 255, 6000, 256, 40, 300, 60},
+        {Convert, 255, 255, 6000, 256, 1000, 300, 60},
+    };
+    for (sample m : {0, 1, 15, 31, 63, 100, 255, 256, 1000, 4095, 65535}) {
+        cases.push_back({Histogram, m, 0, 50, 0});
+        cases.push_back({Histogram, m, 0, 40000, 0, kDefault, 211, 180});  // too many colours
+        for (int size : {1, 2, 7, 40, 256, 1500})
+            cases.push_back({Nearest, m, 0, 0, size});
+    }
+    for (std::size_t limit : {0, 300, 5000})  // candidate lists that run out of room
+        cases.push_back({Nearest, 255, 0, 0, 300, limit}), cases.push_back({Nearest, 65535, 0, 0, 300, limit});
+    const char *scale = std::getenv("QUANTIZE_DIFF_SCALE");
+    std::mt19937 rng(12);
+    pm_init("quantize", 0);
+    for (int trial = 0; trial < 2 * std::max(1, scale ? std::atoi(scale) : 1); ++trial)
+        for (const Case &c : cases) {
+            const Compared r = compare(rng, c);
+            const auto at = std::mismatch(r.fast.begin(), r.fast.end(), r.oracle.begin(), r.oracle.end());
+            ASSERT_EQ(r.fastMessages, r.oracleMessages) << "trial " << trial << ", case " << &c - &cases[0];
+            ASSERT_TRUE(r.fast == r.oracle) << "trial " << trial << ", case " << &c - &cases[0] << ": from value "
+                                            << at.first - r.fast.begin() << " on, "
+                                            << ::testing::PrintToString(Values(at.first, r.fast.end())) << " instead of "
+                                            << ::testing::PrintToString(Values(at.second, r.oracle.end()));
+        }
+}
+
+// The median cut that both paths share, on histograms worked out by hand.
+TEST(MedianCut, WorkedExamples) {
+    const struct {
+        std::vector<color_count> hist;
+        sample maxval;
+        Values expected;
+    } cases[] = {
+        {{{{40, 50, 60}, 7}}, 255, {40, 50, 60, 0, 0, 0, 0, 0, 0}},  // then surplus black
+        {{}, 255, {0, 0, 0, 0, 0, 0}},                               // no division by 0
+        // Sorted by green, stably: red, blue, green; red alone reaches half of 9. Most pixels first.
+        {{{{255, 0, 0}, 5}, {{0, 255, 0}, 3}, {{0, 0, 255}, 1}}, 255, {255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0}},
+        // The lower part grows to 2 and the cut stops one entry before the end.
+        {{{{0, 0, 0}, 1}, {{10, 0, 0}, 1}, {{200, 0, 0}, 10}}, 255, {200, 0, 0, 5, 0, 0}},
+        {{{{0, 0, 0}, 10}, {{10, 0, 0}, 1}, {{200, 0, 0}, 1}}, 255, {0, 0, 0, 105, 0, 0}},
+        // Boxes of 4 pixels each keep their order; 43 / 4 truncates to 10.
+        {{{{200, 0, 0}, 4}, {{11, 0, 0}, 1}, {{10, 0, 0}, 3}}, 255, {10, 0, 0, 200, 0, 0}},
+        // The first entry alone holds the widest red, then the least green.
+        {{{{200, 0, 0}, 1}, {{100, 50, 0}, 1}, {{100, 0, 0}, 1}}, 255, {150, 0, 0, 100, 50, 0}},
+        {{{{200, 50, 0}, 1}, {{0, 200, 0}, 1}, {{100, 200, 0}, 1}}, 255, {50, 200, 0, 200, 50, 0}},
+        // Sums beyond 2^31; a mean above maxval is cut.
+        {{{{65535, 65535, 65535}, 100000}, {{65533, 65533, 65533}, 100000}, {{0, 0, 0}, 300000}}, 65535,
+         {0, 0, 0, 65534, 65534, 65534}},
+        {{{{200, 5, 300}, 2}, {{0, 0, 0}, 2}}, 100, {0, 0, 0, 100, 5, 100}},
+        // Extents 100, 50, 255 weigh 29.89, 29.33, 29.1975: red; green 51: 29.9166.
+        {{{{0, 50, 128}, 5}, {{100, 0, 0}, 5}, {{50, 25, 255}, 1}}, 255, {91, 4, 42, 0, 50, 128}},
+        {{{{0, 51, 128}, 5}, {{100, 0, 0}, 5}, {{50, 25, 255}, 1}}, 255, {8, 46, 149, 100, 0, 0}},
+        // 838 * 0.2989 and 427 * 0.5866 tie in single precision: red wins;
+        // 1145 * 0.5866 equals 5866 * 0.1145: green wins.
+        {{{{0, 427, 0}, 5}, {{838, 0, 0}, 5}, {{400, 200, 0}, 1}}, 65535, {765, 33, 0, 0, 427, 0}},
+        {{{{0, 1145, 0}, 5}, {{0, 0, 5866}, 5}, {{0, 500, 3000}, 1}}, 65535, {0, 1037, 500, 0, 0, 5866}},
+    };
+    for (auto c : cases) {
+        int sum = 0, n = static_cast<int>(c.expected.size() / 3);
+        for (const auto &e : c.hist)
+            sum += e.value;
+        EXPECT_EQ(entries(mediancut(c.hist.data(), static_cast<int>(c.hist.size()), sum, c.maxval, n), n, false),
+                  c.expected) << &c - cases;
+    }
+}
+
+// The program's first error rows: random within one step, the first row going right.
+TEST(FloydSteinberg, FirstErrorsAreWithinOneStep) {
+    fserr_state fs;
+    initFserr(&fs, 500);
+    EXPECT_EQ(fs.left_to_right, 1);
+    for (const std::int32_t *row : {fs.this_red_err, fs.this_green_err, fs.this_blue_err}) {
+        const auto [lo, hi] = std::minmax_element(row, row + 502);
+        EXPECT_TRUE(*lo >= -1024 && *hi <= 1023 && *lo < *hi);
+    }
+    freeFserr(&fs);}
+
+}  // namespace
