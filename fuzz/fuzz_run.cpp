@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const bool floyd = data[0] & 1, useMap = size >= 4 && (data[0] & 2);
     const size_t mapSize = useMap ? std::min<size_t>(size_t{data[2]} << 8 | data[3], size - 4) : 0;
     const size_t start = useMap ? 4 + mapSize : 2;
-    const std::string input = scratchFile("input", data + start, size - start), output = input + ".out",
-                      map = scratchFile("map", data + 4, mapSize);
+    const std::string input = scratchFile("input", data + start, size - start),
+                      map = scratchFile("map", data + 4, mapSize), output = scratchFile("output", data, 0);
     std::vector<std::string> args{"quantize", "-quiet", floyd ? "-fs" : "-nofs", data[0] & 4 ? "-plain" : "--"};
     if (useMap)
         args.insert(args.begin() + 3, {"-mapfile", map});
@@ -86,11 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string program = done ? "1" + std::string(std::istreambuf_iterator<char>(written), {})
                                      : "refused " + std::to_string(status);
     char *buffer = nullptr;
-    FILE *out = open_memstream(&buffer, &size);
+    size_t length = 0;
+    FILE *out = open_memstream(&buffer, &length);
     done = guarded([&] { referenceRun(floyd, data[1] + 2, input.c_str(), useMap ? map.c_str() : nullptr, out); },
                    &status);
     FUZZ_CHECK(fclose(out) == 0);
-    const std::string reference = done ? "1" + std::string(buffer, size) : "refused " + std::to_string(status);
+    const std::string reference = done ? "1" + std::string(buffer, length) : "refused " + std::to_string(status);
     free(buffer);
     cht = nullptr;
     usehash = 0;

@@ -3,7 +3,9 @@
 #include <kestrum/common.h>
 
 #include <cstdlib>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -43,7 +45,9 @@ void *__wrap_malloc(size_t size) { return track(blocks, __real_malloc(size)); }
 void *__wrap_calloc(size_t count, size_t size) { return track(blocks, __real_calloc(count, size)); }
 void *__wrap_realloc(void *block, size_t size) {
     void *moved = __real_realloc(block, size);
-    return moved ? blocks.erase(block), track(blocks, moved) : nullptr;
+    if (moved || size == 0)  // the block was moved or given back
+        blocks.erase(block);
+    return track(blocks, moved);
 }
 void __wrap_free(void *block) { blocks.erase(block), __real_free(block); }
 FILE *__wrap_fopen(const char *path, const char *mode) { return track(streams, __real_fopen(path, mode)); }
@@ -62,7 +66,8 @@ bool guarded(const std::function<void()> &body, int *statusP) {
     try {
         active = true;
         body();
-        return !(active = false);
+        active = false;
+        return true;
     } catch (const FatalExit &fatal) {
         active = false;
         *statusP = fatal.status;
@@ -81,12 +86,13 @@ FILE *memoryStream(const uint8_t *data, size_t size) {
 }
 
 std::string scratchFile(const char *tag, const uint8_t *data, size_t size) {
-    const std::string path = std::string(access("/dev/shm", W_OK) ? "/tmp" : "/dev/shm") + "/kestrum-fuzz-" +
-                             std::to_string(getpid()) + "-" + tag;
-    FILE *f = fopen(path.c_str(), "wb");
-    if (f == nullptr || fwrite(data, 1, size, f) != size || fclose(f) != 0)
-        invariantFailed(path.c_str());
-    return path;
+    static std::unordered_map<std::string, int> files;  // in memory, gone with the process
+    auto [at, added] = files.emplace(tag, -1);
+    if (added)
+        at->second = memfd_create(tag, 0);
+    if (at->second < 0 || ftruncate(at->second, 0) != 0 || pwrite(at->second, data, size, 0) != ssize_t(size))
+        invariantFailed(tag);
+    return "/proc/self/fd/" + std::to_string(at->second);
 }
 
 void invariantFailed(const char *what) {

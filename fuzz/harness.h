@@ -17,7 +17,7 @@ namespace fuzzharness {
 bool guarded(const std::function<void()> &body, int *statusP);
 // A read-only stream over the bytes, which must outlive it.
 FILE *memoryStream(const uint8_t *data, size_t size);
-// The bytes in a file of this process named after tag, rewritten at every call.
+// The path of a file of this process, one per tag, holding the bytes (rewritten at every call).
 std::string scratchFile(const char *tag, const uint8_t *data, size_t size);
 [[noreturn]] void invariantFailed(const char *what);
 

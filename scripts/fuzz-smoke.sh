@@ -8,6 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${FUZZ_BUILD_DIR:-build/fuzz}
+# The sanitizer's quarantine of freed blocks (256 MB by default) would count against the cap.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64}
 scripts/install-deps.sh fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKESTRUM_FUZZ=ON -DKESTRUM_BUILD_TESTS=OFF >/dev/null
