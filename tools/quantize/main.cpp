@@ -8,6 +8,7 @@
 #include <kestrum/common.h>
 #include <kestrum/ppm.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -42,8 +43,8 @@ int main(int argc, char *argv[]) {
         computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
         newmaxval = map.maxval;
     } else {
-        newcolors = cmdline.requested_colors;
-        computeColorMapFromInputPacked(image, newcolors, &colormap, &newmaxval, &scale);
+        computeChosenColorMapPacked(image, cmdline.requested_colors, cmdline.floyd != 0,
+                                    &colormap, &newcolors, &newmaxval, &scale);
     }
 
     ppm_writeppminit(stdout, image.cols, image.rows, newmaxval, 0);
@@ -59,6 +60,7 @@ int main(int argc, char *argv[]) {
         initFserr(&fs, image.cols);
     {
         FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
+        converter.expectPixels(static_cast<std::uint64_t>(image.cols) * static_cast<std::uint64_t>(image.rows));
         std::vector<pixel> out(anyPixels ? static_cast<std::size_t>(image.cols) : 0);
         const int rowsToWrite = anyPixels ? image.rows : 0;
         for (int row = 0; row < rowsToWrite; ++row) {
