@@ -81,9 +81,11 @@ int main(int argc, char *argv[]) {
         newmaxval = map.maxval;
     } else {
         sample slowMaxval;
-        slowColors = fastColors = cmdline.requested_colors;
+        // quantize's colour map: the chosen colours and one black entry for
+        // the surplus ones, against the straightforward map of N entries.
+        slowColors = cmdline.requested_colors;
         computeColorMapFromInput(pixels, cols, rows, maxval, slowColors, &slowMap, &slowMaxval);
-        computeColorMapFromInputPacked(image, fastColors, &fastMap, &newmaxval, &scale);
+        computeChosenColorMapPacked(image, slowColors, true, &fastMap, &fastColors, &newmaxval, &scale);
     }
 
     cht = ppm_alloccolorhash();

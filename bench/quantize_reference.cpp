@@ -51,8 +51,11 @@ int main(int argc, char *argv[]) {
 
     cht = ppm_alloccolorhash();
     usehash = 1;
+    // The starting errors are drawn only for an image with pixels, as
+    // quantize does.
     fserr_state fs{};
-    if (cmdline.floyd)
+    const bool dither = cmdline.floyd && cols > 0 && rows > 0;
+    if (dither)
         initFserr(&fs, cols);
     for (int row = 0; row < rows; ++row) {
         convertRow(pixels[row], cols, newmaxval, colormap, newcolors, cmdline.floyd, &fs);
@@ -63,7 +66,7 @@ int main(int argc, char *argv[]) {
 
     closeOutput();
 
-    if (cmdline.floyd)
+    if (dither)
         freeFserr(&fs);
     ppm_freecolorhist(colormap);
     pm_freearray(reinterpret_cast<void **>(pixels), rows);

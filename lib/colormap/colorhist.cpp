@@ -25,19 +25,39 @@ namespace {
 
 using RowBlock = HeapBlock<pixel, pm_freerow>;
 
-// The working row is allocated whether or not a file is given, so that a
-// width pm_allocrow refuses fails the same way for both variants.
-pixel *allocWorkingRow(int cols) {
-    return static_cast<pixel *>(pm_allocrow(cols, static_cast<int>(sizeof(pixel))));
-}
+// Pixels read from a file at a time. A row read in several calls takes the
+// same bytes as in one (a multiple of 8: every span but a row's last ends
+// on a byte boundary of a raw PBM row), and a header claiming a wide row
+// costs no more than this until the row's pixels arrive.
+constexpr int kFileSpan = 16384;
 
-// Row `row` of the image, or the next row of the file read into `buffer`.
-const pixel *nextRow(pixel **pixels, int row, FILE *ifP, pixel *buffer, int cols,
-                     sample maxval, format_code format) {
-    if (ifP == nullptr)
-        return pixels[row];
-    ppm_readppmrow(ifP, buffer, cols, maxval, format);
-    return buffer;
+// Hands the image's pixels to use(pixels, count) in raster order, whole rows
+// of `pixels` or spans read from the file, until use answers false; false
+// then, at the end of that row. The working row is allocated whether or not a file is given, so that
+// a width pm_allocrow refuses fails the same way for both variants.
+template <typename Use>
+bool forEachSpan(pixel **pixels, int cols, int rows, FILE *ifP, sample maxval, format_code format,
+                 Use use) {
+    const int spanCols = cols < kFileSpan ? cols : kFileSpan;
+    RowBlock buffer(static_cast<pixel *>(pm_allocrow(spanCols, static_cast<int>(sizeof(pixel)))));
+    for (int row = 0; row < rows; ++row) {
+        if (ifP == nullptr) {
+            if (!use(pixels[row], cols))
+                return false;
+            continue;
+        }
+        // The row is read to its end even when use stops in it, as a
+        // reader of whole rows would.
+        bool going = true;
+        for (int col = 0; col < cols; col += spanCols) {
+            const int count = cols - col < spanCols ? cols - col : spanCols;
+            ppm_readppmrow(ifP, buffer.get(), count, maxval, format);
+            going = going && use(buffer.get(), count);
+        }
+        if (!going)
+            return false;
+    }
+    return true;
 }
 
 // The common body of the two hash counters: null, with the count at
@@ -46,12 +66,9 @@ color_hash computecolorhash(pixel **pixels, int cols, int rows, int maxcolors, i
                             FILE *ifP, sample maxval, format_code format) {
     color_hash cht = ppm_alloccolorhash();
     *colorsP = 0;
-    RowBlock buffer(allocWorkingRow(cols));
-
-    for (int row = 0; row < rows; ++row) {
-        const pixel *pixelrow = nextRow(pixels, row, ifP, buffer.get(), cols, maxval, format);
-        for (int col = 0; col < cols; ++col) {
-            const pixel &p = pixelrow[col];
+    const bool complete = forEachSpan(pixels, cols, rows, ifP, maxval, format, [&](const pixel *span, int count) {
+        for (int col = 0; col < count; ++col) {
+            const pixel &p = span[col];
             color_hash_entry *e = cht[ppm_colorbucket(p)];
             while (e && !(e->item.color.r == p.r && e->item.color.g == p.g &&
                           e->item.color.b == p.b))
@@ -64,13 +81,16 @@ color_hash computecolorhash(pixel **pixels, int cols, int rows, int maxcolors, i
             if (*colorsP == INT_MAX)
                 pm_error("out of memory computing hash table");
             ++*colorsP;
-            if (maxcolors > 0 && *colorsP > maxcolors) {
-                ppm_freecolorhash(cht);
-                return nullptr;
-            }
+            if (maxcolors > 0 && *colorsP > maxcolors)
+                return false;
             if (ppm_addtocolorhash(cht, &p, 1) < 0)
                 pm_error("out of memory computing hash table");
         }
+        return true;
+    });
+    if (!complete) {
+        ppm_freecolorhash(cht);
+        return nullptr;
     }
     return cht;
 }
@@ -90,14 +110,10 @@ color_histogram computecolorhist(pixel **pixels, int cols, int rows, int maxcolo
     kestrum::ColorCounter counter(
         maxcolors > 0 ? static_cast<std::uint32_t>(maxcolors) : kestrum::ColorCounter::unlimited,
         "out of memory computing hash table");
-    RowBlock buffer(allocWorkingRow(cols));
-
-    for (int row = 0; row < rows; ++row) {
-        const pixel *pixelrow = nextRow(pixels, row, ifP, buffer.get(), cols, maxval, format);
-        if (!counter.countRow(pixelrow, cols)) {
-            *colorsP = maxcolors + 1;
-            return nullptr;
-        }
+    if (!forEachSpan(pixels, cols, rows, ifP, maxval, format,
+                     [&](const pixel *span, int count) { return counter.countRow(span, count); })) {
+        *colorsP = maxcolors + 1;
+        return nullptr;
     }
     *colorsP = counter.size();
     return counter.histogram(histogramRoom(maxcolors, static_cast<std::uint64_t>(counter.size())));

@@ -37,6 +37,9 @@ int pixel_cmp(const void *a, const void *b) {
     return 0;
 }
 
+// Pixels of a map file's row read at a time.
+constexpr int kFileSpan = 16384;
+
 pixel *allocColorRow(int maxcolors) {
     return static_cast<pixel *>(pm_allocrow(maxcolors, static_cast<int>(sizeof(pixel))));
 }
@@ -75,12 +78,20 @@ pixel *ppm_mapfiletocolorrow(FILE *fileP, int maxcolors, int *ncolorsP, sample *
     int cols, rows;
     format_code format;
     ppm_readppminit(fileP, &cols, &rows, maxvalP, &format);
-    RowBlock buffer(static_cast<pixel *>(pm_allocrow(cols, static_cast<int>(sizeof(pixel)))));
+    // A span of a row at a time: a row read in several calls takes the same
+    // bytes as in one (spans of a multiple of 8 pixels end on a byte of a
+    // raw PBM row), and a wide header costs nothing until its pixels arrive.
+    const int spanCols = cols < kFileSpan ? cols : kFileSpan;
+    RowBlock buffer(static_cast<pixel *>(pm_allocrow(spanCols, static_cast<int>(sizeof(pixel)))));
     kestrum::ColorCounter counter(colorLimit(maxcolors), "out of memory adding to hash table");
     bool complete = true;
     for (int row = 0; row < rows && complete; ++row) {
-        ppm_readppmrow(fileP, buffer.get(), cols, *maxvalP, format);
-        complete = counter.countRow(buffer.get(), cols);
+        // Read to the row's end even past the limit, as whole rows were.
+        for (int col = 0; col < cols; col += spanCols) {
+            const int count = cols - col < spanCols ? cols - col : spanCols;
+            ppm_readppmrow(fileP, buffer.get(), count, *maxvalP, format);
+            complete = complete && counter.countRow(buffer.get(), count);
+        }
     }
     return finishColorRow(colorrow, counter, complete, ncolorsP);
 }

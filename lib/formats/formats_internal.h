@@ -135,14 +135,15 @@ inline void readSpan(FILE *file, pixel *dst, std::size_t count, sample maxval, f
 
 // Builds the image array of a whole-image reader in the layout pm_allocarray
 // gives (rows + 1 row pointers, the last one the single block holding every
-// row), but grows the block as the raster arrives instead of taking it whole
-// up front. A header that claims a huge image therefore costs memory only as
+// row), but grows the block and the row index as the raster arrives instead
+// of taking them whole up front. A header that claims a huge image therefore costs memory only as
 // far as the file bears the claim out, and a short file fails at its first
 // missing byte with the reader's own message. If the block cannot grow, the
 // rows move to blocks of their own (pm_allocarray's row-by-row layout).
 class ImageBuilder {
 public:
     ImageBuilder(int cols, int rows, std::size_t elementSize);
+    ~ImageBuilder();
     ImageBuilder(const ImageBuilder &) = delete;
     ImageBuilder &operator=(const ImageBuilder &) = delete;
 
@@ -154,10 +155,13 @@ public:
 
 private:
     void moveToRowByRow(int row, int col);
+    void reserveIndex(std::size_t entries);
+    [[noreturn]] void indexFailure() const;
 
     int cols_, rows_;
     std::size_t elementSize_;
-    void **index_;
+    void **index_ = nullptr;  // grows with the rows that arrive
+    std::size_t indexRoom_ = 0;
     std::size_t rowBytes_ = 0, totalBytes_ = 0;
     bool rowByRow_ = false;
     unsigned char *block_ = nullptr;

@@ -223,16 +223,33 @@ void readPixelSpan(FILE *file, pixel *dst, std::size_t count, sample maxval, for
 ImageBuilder::ImageBuilder(int cols, int rows, std::size_t elementSize)
     : cols_(cols), rows_(rows), elementSize_(elementSize) {
     // The row index follows the library's allocation rule: no more than a
-    // 32-bit size, whatever the platform allows.
+    // 32-bit size, whatever the platform allows. It is refused from the
+    // header, but made as the rows arrive.
     const unsigned int entries = static_cast<unsigned int>(rows) + 1;
-    void *index = UINT32_MAX / sizeof(void *) < entries ? nullptr : malloc(entries * sizeof(void *));
-    if (index == nullptr)
-        pm_error("out of memory allocating row index (%u rows) for an array",
-                 static_cast<unsigned int>(rows));
-    index_ = static_cast<void **>(index);
+    if (UINT32_MAX / sizeof(void *) < entries)
+        indexFailure();
     if (__builtin_mul_overflow(static_cast<std::size_t>(cols), elementSize, &rowBytes_) ||
         __builtin_mul_overflow(rowBytes_, static_cast<std::size_t>(rows), &totalBytes_))
         rowByRow_ = true;
+}
+
+ImageBuilder::~ImageBuilder() { free(index_); }
+
+void ImageBuilder::indexFailure() const {
+    pm_error("out of memory allocating row index (%u rows) for an array",
+             static_cast<unsigned int>(rows_));
+}
+
+void ImageBuilder::reserveIndex(std::size_t entries) {
+    if (entries <= indexRoom_)
+        return;
+    const std::size_t wanted = std::min(std::max(entries, 2 * indexRoom_),
+                                        static_cast<std::size_t>(rows_) + 1);
+    void *grown = realloc(index_, wanted * sizeof(void *));
+    if (grown == nullptr)
+        indexFailure();
+    index_ = static_cast<void **>(grown);
+    indexRoom_ = wanted;
 }
 
 void *ImageBuilder::span(int row, int col, std::size_t count) {
@@ -255,12 +272,14 @@ void *ImageBuilder::span(int row, int col, std::size_t count) {
         if (!rowByRow_)
             return block_ + offset;
     }
+    reserveIndex(static_cast<std::size_t>(row) + 1);
     while (rowsAllocated_ <= row)
         index_[rowsAllocated_++] = pm_allocrow(cols_, static_cast<int>(elementSize_));
     return static_cast<unsigned char *>(index_[row]) + static_cast<std::size_t>(col) * elementSize_;
 }
 
 void ImageBuilder::moveToRowByRow(int row, int col) {
+    reserveIndex(static_cast<std::size_t>(row) + 1);
     for (int r = 0; r <= row; ++r) {
         index_[r] = pm_allocrow(cols_, static_cast<int>(elementSize_));
         const std::size_t filled = r < row ? rowBytes_ : static_cast<std::size_t>(col) * elementSize_;
@@ -275,6 +294,9 @@ void ImageBuilder::moveToRowByRow(int row, int col) {
 }
 
 void **ImageBuilder::finish() {
+    // Every row has arrived (or an image without columns has only its
+    // index to give).
+    reserveIndex(static_cast<std::size_t>(rows_) + 1);
     if (!rowByRow_ && block_ == nullptr) {
         // An image without pixels still gets its (empty) block, as
         // pm_allocarray gives it one.
@@ -291,7 +313,9 @@ void **ImageBuilder::finish() {
             index_[r] = block_ + static_cast<std::size_t>(r) * rowBytes_;
         index_[rows_] = block_;
     }
-    return index_;
+    void **index = index_;
+    index_ = nullptr;
+    return index;
 }
 
 }  // namespace kestrum::formats

@@ -1,6 +1,9 @@
 #include "fast_convert.h"
 
+#include <kestrum/common.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +20,9 @@ constexpr unsigned kMemoBits = 16;
 // colours occur) and only while colour numbers fit 16 bits.
 constexpr unsigned kDirectMaxBits = 24;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Images of fewer pixels than this touch too little of the direct table for
+// huge pages to pay: each would be a 2 MiB page cleared for a few colours.
+constexpr std::uint64_t kHugePagePixels = std::uint64_t{1} << 20;
 // Dithering goes through the grid of cells when the direct table would be
 // larger than this many colours (512 KiB: it then stays in the processor's
 // cache).
@@ -53,7 +59,7 @@ FastConverter::FastConverter(const color_count *colormap, int ncolors, sample ma
     directWanted_ = 3 * bits_ <= kDirectMaxBits && index_.distinctCount() < 65535;
     useCells_ = maxval <= 255 && 3 * bits_ > kCellsAboveBits;
     if (!directWanted_)
-        memo_.assign(std::size_t{1} << kMemoBits, MemoSlot{0, 0});
+        makeMemo();
 }
 
 void FastConverter::makeDirectTable() {
@@ -66,26 +72,57 @@ void FastConverter::makeDirectTable() {
             spread |= ((v >> bit) & 1u) << (3 * bit);
         spread_.push_back(spread);
     }
+    directWanted_ = false;
     const std::size_t bytes = (std::size_t{1} << (3 * bits_)) * sizeof(std::uint16_t);
     if (bytes >= kHugePage) {
-        // Zeroed pages on first touch, in huge pages where the system
-        // offers them: the table is read all over, and a TLB miss per
-        // lookup would cost more than the search it saves.
-        void *block = nullptr;
-        if (posix_memalign(&block, kHugePage, bytes) == 0) {
-            madvise(block, bytes, MADV_HUGEPAGE);
-            std::memset(block, 0, bytes);
-            direct_ = static_cast<std::uint16_t *>(block);
+        // Zeroed pages from the system, never cleared here: a run touches
+        // only the pages its colours fall in. A large image reads the table
+        // all over, and there a TLB miss per lookup would cost more than
+        // the search it saves, so it asks for huge pages (aligned to them).
+        void *area = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (area != MAP_FAILED) {
+            const auto start = reinterpret_cast<std::uintptr_t>(area);
+            const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+            if (aligned > start)
+                munmap(area, aligned - start);
+            munmap(reinterpret_cast<void *>(aligned + bytes), start + kHugePage - aligned);
+            if (expectedPixels_ >= kHugePagePixels)
+                madvise(reinterpret_cast<void *>(aligned), bytes, MADV_HUGEPAGE);
+            direct_ = reinterpret_cast<std::uint16_t *>(aligned);
+            directMapped_ = bytes;
         }
     } else {
         direct_ = static_cast<std::uint16_t *>(std::calloc(bytes, 1));
     }
-    directWanted_ = false;
-    if (direct_ == nullptr)
-        memo_.assign(std::size_t{1} << kMemoBits, MemoSlot{0, 0});
+    if (direct_ == nullptr) {
+        makeMemo();
+        return;
+    }
+    // Each distinct colour of the map is its own nearest: at distance 0,
+    // the first entry of its colour, and in the plain distance form of
+    // maxvals up to 255 no other colour is at distance 0. An image whose
+    // colours the map keeps then needs no search at all.
+    for (std::uint32_t id = 0; id < colors_.size(); ++id) {
+        const pixel &c = colors_[id];
+        direct_[(spread_[c.r] << 2) | (spread_[c.g] << 1) | spread_[c.b]] = static_cast<std::uint16_t>(id + 1);
+    }
 }
 
-FastConverter::~FastConverter() { std::free(direct_); }
+void FastConverter::makeMemo() {
+    memo_.reset(static_cast<MemoSlot *>(std::calloc(std::size_t{1} << kMemoBits, sizeof(MemoSlot))));
+    if (!memo_)
+        pm_error("out of memory allocating hash table");
+}
+
+void FastConverter::expectPixels(std::uint64_t pixels) { expectedPixels_ = pixels; }
+
+FastConverter::~FastConverter() {
+    if (directMapped_ != 0)
+        munmap(direct_, directMapped_);
+    else
+        std::free(direct_);
+}
 
 // The distinct colour number nearest to (r, g, b), through the cache.
 inline std::uint32_t FastConverter::lookup(sample r, sample g, sample b) {
@@ -195,10 +232,12 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
         convertPlain(row, cols, out);
         return;
     }
-    if (useCells_ && cells_.empty()) {
+    if (useCells_ && !cells_) {
         cellShift_ = std::min(bits_, kCellSampleBits);
         cellBits_ = bits_ - cellShift_;
-        cells_.assign(std::size_t{1} << (3 * cellBits_), 0);
+        cells_.reset(static_cast<std::uint16_t *>(std::calloc(std::size_t{1} << (3 * cellBits_), sizeof(std::uint16_t))));
+        if (!cells_)
+            pm_error("out of memory allocating hash table");
         for (sample v = 0; v <= maxval_; ++v) {
             std::uint32_t spread = 0;
             for (unsigned bit = 0; bit < cellBits_; ++bit)

@@ -51,6 +51,11 @@ public:
     template <typename Word>
     void convert(const Word *row, int cols, pixel *out, fserr_state *fs);
 
+    // The image to convert has this many pixels: the colour table of a
+    // large one asks for huge pages, that of a small one touches only the
+    // pages its colours need. Before the first row; without it, small.
+    void expectPixels(std::uint64_t pixels);
+
     // Cells' candidate lists stop growing at this many colours in all
     // (4 bytes each); later cells with new lists fall back to the search.
     static constexpr std::size_t kCellPoolLimit = std::size_t{1} << 21;
@@ -62,6 +67,7 @@ public:
 private:
     std::uint32_t lookup(sample r, sample g, sample b);
     void makeDirectTable();
+    void makeMemo();
     std::uint32_t cellLookup(sample r, sample g, sample b);
     std::uint16_t buildCell(sample r, sample g, sample b);
     std::uint16_t fallbackCell();
@@ -79,13 +85,18 @@ private:
     unsigned bits_ = 0;
     bool directWanted_ = false;
     std::uint16_t *direct_ = nullptr;
+    std::size_t directMapped_ = 0;  // its bytes when mapped, 0 from calloc
+    std::uint64_t expectedPixels_ = 0;
     std::vector<std::uint32_t> spread_;  // sample -> its bits 3 apart
     // Memo of 2^kMemoBits colours otherwise.
     struct MemoSlot {
         std::uint64_t key;  // colour + 1 (0: empty)
         std::uint32_t id;
     };
-    std::vector<MemoSlot> memo_;
+    struct FreeDeleter {
+        void operator()(void *p) const { std::free(p); }
+    };
+    std::unique_ptr<MemoSlot[], FreeDeleter> memo_;  // zeroed by calloc
     // The grid for dithering, made on the first dithered row when
     // useCells_. Each cell: 0 until built, kFallbackCell when its colours go
     // to the search or the colour cache (too many candidates, or no room),
@@ -97,7 +108,7 @@ private:
     unsigned cellBits_ = 0;  // cells a side: 2^cellBits_
     unsigned cellShift_ = 0;
     std::size_t cellPoolLimit_;
-    std::vector<std::uint16_t> cells_;
+    std::unique_ptr<std::uint16_t[], FreeDeleter> cells_;  // zeroed by calloc
     std::vector<std::uint32_t> cellSpread_;  // sample -> its cell's bits 3 apart
     std::vector<std::uint32_t> cellLists_;
     std::vector<std::uint32_t> cellPool_;  // packed colours

@@ -21,6 +21,9 @@ pixel **readImage(const char *fileSpec, int *colsP, int *rowsP, sample *maxvalP)
 // and when row rowIndex (cols pixels) holds a sample above maxval.
 void checkImageSize(const char *fileSpec, int cols, int rows);
 void checkRowSamples(const pixel *row, int cols, int rowIndex, sample maxval, const char *fileSpec);
+// checkRowSamples for `count` pixels of row rowIndex from column firstCol.
+void checkSpanSamples(const pixel *span, int count, int rowIndex, int firstCol, sample maxval,
+                      const char *fileSpec);
 
 }  // namespace quantize
 

@@ -8,6 +8,7 @@
 #include <kestrum/common.h>
 #include <kestrum/ppm.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -42,26 +43,31 @@ int main(int argc, char *argv[]) {
         computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
         newmaxval = map.maxval;
     } else {
-        newcolors = cmdline.requested_colors;
-        computeColorMapFromInputPacked(image, newcolors, &colormap, &newmaxval, &scale);
+        computeChosenColorMapPacked(image, cmdline.requested_colors, cmdline.floyd != 0,
+                                    &colormap, &newcolors, &newmaxval, &scale);
     }
 
     ppm_writeppminit(stdout, image.cols, image.rows, newmaxval, 0);
     pm_message("mapping image to new colors...");
 
+    // An image without pixels ends with its header: nothing sized by the
+    // width its header claims is made, and dithering draws no starting
+    // errors. Otherwise the width is borne out by the pixels already read.
+    const bool anyPixels = image.cols > 0 && image.rows > 0;
     fserr_state fs{};
-    if (cmdline.floyd)
+    const bool dither = cmdline.floyd && anyPixels;
+    if (dither)
         initFserr(&fs, image.cols);
     {
         FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
-        std::vector<pixel> out(static_cast<std::size_t>(image.cols));
-        // A row without columns writes no bytes in either form.
-        const int rowsToWrite = image.cols == 0 ? 0 : image.rows;
+        converter.expectPixels(static_cast<std::uint64_t>(image.cols) * static_cast<std::uint64_t>(image.rows));
+        std::vector<pixel> out(anyPixels ? static_cast<std::size_t>(image.cols) : 0);
+        const int rowsToWrite = anyPixels ? image.rows : 0;
         for (int row = 0; row < rowsToWrite; ++row) {
             image.dispatch([&](auto word) {
                 using Word = decltype(word);
                 converter.convert(image.row<Word>(row), image.cols, out.data(),
-                                  cmdline.floyd ? &fs : nullptr);
+                                  dither ? &fs : nullptr);
             });
             ppm_writeppmrow(stdout, out.data(), image.cols, newmaxval, 0);
         }
@@ -69,7 +75,7 @@ int main(int argc, char *argv[]) {
 
     closeOutput();
 
-    if (cmdline.floyd)
+    if (dither)
         freeFserr(&fs);
     ppm_freecolorhist(colormap);
     return 0;

@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <queue>
+#include <vector>
 
 namespace quantize {
 
@@ -72,6 +75,74 @@ void cutBox(color_histogram chv, color_box *boxes, int boxCount, int bi) {
                      [cmp](const color_count &a, const color_count &b) { return cmp(a, b) < 0; });
 
     // Both parts keep at least one colour: i stays within 1 .. n - 1.
+    const int half = box.pixel_count / 2;
+    int lower = run[0].value;
+    int i = 1;
+    while (i < n - 1 && lower < half)
+        lower += run[i++].value;
+
+    boxes[bi] = color_box{box.first_entry, i, lower};
+    boxes[boxCount] = color_box{box.first_entry + i, n - i, box.pixel_count - lower};
+}
+
+template <int C>
+sample component(const color_count &e) {
+    return C == 0 ? e.color.r : C == 1 ? e.color.g : e.color.b;
+}
+
+// The stable sort of cutBox by component C, whose values in the run lie in
+// lo..hi: by insertion in a small box, by counting when that range is small
+// beside the run (a box of thousands of colours), else by merging with the
+// comparison inlined.
+template <int C>
+void sortRun(color_count *run, int n, sample lo, sample hi, std::vector<color_count> *scratch,
+             std::vector<std::uint32_t> *starts) {
+    const std::size_t range = std::size_t{hi} - lo + 1;
+    if (n <= 32) {
+        // Most boxes are small: insertion, which keeps equals in order.
+        for (int i = 1; i < n; ++i) {
+            const color_count e = run[i];
+            int j = i;
+            for (; j > 0 && component<C>(run[j - 1]) > component<C>(e); --j)
+                run[j] = run[j - 1];
+            run[j] = e;
+        }
+        return;
+    }
+    if (range > 4 * static_cast<std::size_t>(n)) {
+        std::stable_sort(run, run + n, [](const color_count &a, const color_count &b) {
+            return component<C>(a) < component<C>(b);
+        });
+        return;
+    }
+    std::vector<std::uint32_t> &start = *starts;
+    start.assign(range + 1, 0);
+    for (int i = 0; i < n; ++i)
+        ++start[component<C>(run[i]) - lo + 1];
+    for (std::size_t v = 1; v <= range; ++v)
+        start[v] += start[v - 1];
+    scratch->resize(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        (*scratch)[start[component<C>(run[i]) - lo]++] = run[i];
+    std::copy(scratch->begin(), scratch->end(), run);
+}
+
+// cutBox, sorting faster.
+void cutBoxFast(color_histogram chv, color_box *boxes, int boxCount, int bi,
+                std::vector<color_count> *scratch, std::vector<std::uint32_t> *starts) {
+    const color_box box = boxes[bi];
+    color_count *run = chv + box.first_entry;
+    const int n = box.entry_count;
+
+    const BoxColorRanges r = scanRanges(run, n);
+    const EntryCompare cmp = chooseSortComponent(r);
+    if (cmp == redcompare)
+        sortRun<0>(run, n, r.minr, r.maxr, scratch, starts);
+    else if (cmp == greencompare)
+        sortRun<1>(run, n, r.ming, r.maxg, scratch, starts);
+    else
+        sortRun<2>(run, n, r.minb, r.maxb, scratch, starts);
+
     const int half = box.pixel_count / 2;
     int lower = run[0].value;
     int i = 1;
@@ -184,6 +255,84 @@ color_histogram mediancut(color_histogram chv, int colors, int sum, sample maxva
 
     for (int k = 0; k < boxCount; ++k)
         colormap[k].color = boxMean(chv + boxes[k].first_entry, boxes[k].entry_count, maxval);
+    return colormap;
+}
+
+bool colormapFits(int newcolors) {
+    const auto n = static_cast<unsigned int>(newcolors);
+    return UINT32_MAX / sizeof(color_box) >= n && UINT32_MAX / sizeof(color_count) >= n;
+}
+
+// The list order of mediancut is a stable sort by descending pixel count
+// after every cut, where the shrunk box keeps its place and the new box
+// comes last: among boxes of equal count, the shrunk box goes before all
+// the others (every box left of it had at least its old count) and the new
+// box after them. So each box carries a rank, the list is ordered by
+// (count descending, rank ascending), a shrunk box takes a rank below every
+// other and a new box one above; the box to cut, the first with two
+// colours or more, is the top of a heap of those boxes.
+color_histogram mediancutColors(color_histogram chv, int colors, int sum, sample maxval,
+                                int newcolors, int *mapColorsP) {
+    if (!colormapFits(newcolors))
+        pm_error("out of memory");
+    // Every box holds at least one colour (the first, of an empty
+    // histogram, none), so there are never more boxes than this.
+    const int maxBoxes = std::min(newcolors, std::max(colors, 1));
+    std::vector<color_box> boxes;
+    std::vector<long long> rank;
+    boxes.reserve(static_cast<std::size_t>(maxBoxes));
+    rank.reserve(static_cast<std::size_t>(maxBoxes));
+    boxes.push_back(color_box{0, colors, sum});
+    rank.push_back(0);
+    long long lowRank = 0, highRank = 0;
+
+    // A box's place in the list as one number, larger first: its pixels,
+    // then its rank reversed (ranks lie strictly between -2^31 and 2^31).
+    auto place = [&](int b) {
+        return (static_cast<std::uint64_t>(boxes[b].pixel_count) << 32) |
+               static_cast<std::uint32_t>(0x80000000LL - rank[b]);
+    };
+    // The boxes that can still be cut, the first in list order on top.
+    std::priority_queue<std::pair<std::uint64_t, int>> cuttable;
+    if (colors >= 2)
+        cuttable.emplace(place(0), 0);
+
+    std::vector<color_count> scratch;
+    std::vector<std::uint32_t> starts;
+    while (static_cast<int>(boxes.size()) < newcolors && !cuttable.empty()) {
+        const int bi = cuttable.top().second;
+        cuttable.pop();
+        const int added = static_cast<int>(boxes.size());
+        boxes.push_back(color_box{});
+        cutBoxFast(chv, boxes.data(), added, bi, &scratch, &starts);
+        rank[bi] = --lowRank;
+        rank.push_back(++highRank);
+        for (int b : {bi, added})
+            if (boxes[b].entry_count >= 2)
+                cuttable.emplace(place(b), b);
+    }
+
+    std::vector<std::pair<std::uint64_t, int>> order(boxes.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = {place(static_cast<int>(i)), static_cast<int>(i)};
+    std::sort(order.begin(), order.end(), std::greater<>());
+
+    // The boxes' colours, then one black entry standing for the surplus
+    // black ones: the first of equal colours is the only one ever chosen.
+    const int boxCount = static_cast<int>(boxes.size());
+    const int mapColors = boxCount + (boxCount < newcolors ? 1 : 0);
+    void *mapBlock = nullptr;
+    mallocProduct(&mapBlock, static_cast<unsigned int>(mapColors), sizeof(color_count));
+    if (mapBlock == nullptr)
+        pm_error("out of memory");
+    color_histogram colormap = static_cast<color_histogram>(mapBlock);
+    for (int k = 0; k < boxCount; ++k) {
+        const color_box &box = boxes[order[k].second];
+        colormap[k] = color_count{boxMean(chv + box.first_entry, box.entry_count, maxval), 0};
+    }
+    if (mapColors > boxCount)
+        colormap[boxCount] = color_count{pixel{0, 0, 0}, 0};
+    *mapColorsP = mapColors;
     return colormap;
 }
 

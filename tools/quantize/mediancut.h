@@ -39,6 +39,21 @@ void mallocProduct(void **resultP, unsigned int count, unsigned int size);
 color_histogram mediancut(color_histogram chv, int colors, int sum, sample maxval,
                           int newcolors);
 
+// Whether a colour map of newcolors entries (and as many boxes) can be had
+// under the allocation rule: mediancut fails with "out of memory" when not.
+bool colormapFits(int newcolors);
+
+// The colour map that mediancut makes, cut short: the colours of the boxes,
+// in the same order, followed by one black entry when there are fewer boxes
+// than newcolors. The black entries beyond it could never be chosen (the
+// first of equal colours always is), so the map serves as mediancut's for
+// the nearest-colour search, at the cost of the colours the image has, not
+// of newcolors. *mapColorsP receives its number of entries. The same
+// refusal as mediancut, "out of memory" when !colormapFits(newcolors),
+// decided without allocating.
+color_histogram mediancutColors(color_histogram chv, int colors, int sum, sample maxval,
+                                int newcolors, int *mapColorsP);
+
 // The box list after a cut, put back in the order that a stable sort by
 // sumcompare gives: box `cut` has shrunk and a new box was appended, the
 // other boxes being in that order already. Linear, unlike a full re-sort.

@@ -210,15 +210,50 @@ void computeHistogramPacked(const PackedImage &image, color_histogram *chvP, int
     *scaleP = std::move(scale);
 }
 
-void computeColorMapFromInputPacked(const PackedImage &image, int newcolors,
-                                    color_histogram *colormapP, sample *newmaxvalP,
-                                    SampleScale *scaleP) {
+void computeChosenColorMapPacked(const PackedImage &image, int newcolors, bool dithered,
+                                 color_histogram *colormapP, int *mapColorsP,
+                                 sample *newmaxvalP, SampleScale *scaleP) {
     color_histogram chv;
     int colors;
     computeHistogramPacked(image, &chv, &colors, newmaxvalP, scaleP);
     pm_message("choosing %d colors...", newcolors);
-    *colormapP = mediancut(chv, colors, image.rows * image.cols, *newmaxvalP, newcolors);
+    if (!dithered && newcolors >= colors && *newmaxvalP <= 255) {
+        // Every colour is kept, each box of the median cut one colour of
+        // the histogram, and without dithering each pixel (at the final
+        // maxval) becomes the map's entry of its own colour: at distance 0,
+        // which in the plain distance form of maxvals up to 255 no other
+        // colour is. The order of the map, which is most of the median
+        // cut's work here, cannot show in the output, and the histogram
+        // serves as the map. (An image without pixels gets one black entry:
+        // the histogram has room for it.)
+        if (!colormapFits(newcolors))
+            pm_error("out of memory");
+        if (colors == 0)
+            chv[0] = color_count{pixel{0, 0, 0}, 0};
+        *colormapP = chv;
+        *mapColorsP = colors > 0 ? colors : 1;
+        return;
+    }
+    *colormapP = mediancutColors(chv, colors, image.rows * image.cols, *newmaxvalP, newcolors,
+                                 mapColorsP);
     ppm_freecolorhist(chv);
+}
+
+void computeColorMapFromInputPacked(const PackedImage &image, int newcolors,
+                                    color_histogram *colormapP, sample *newmaxvalP,
+                                    SampleScale *scaleP) {
+    color_histogram chosen;
+    int mapColors;
+    computeChosenColorMapPacked(image, newcolors, true, &chosen, &mapColors, newmaxvalP, scaleP);
+    void *block = nullptr;
+    mallocProduct(&block, static_cast<unsigned int>(newcolors), sizeof(color_count));
+    if (block == nullptr)
+        pm_error("out of memory");
+    auto *colormap = static_cast<color_histogram>(block);
+    std::copy(chosen, chosen + mapColors, colormap);
+    std::fill(colormap + mapColors, colormap + newcolors, color_count{pixel{0, 0, 0}, 0});
+    ppm_freecolorhist(chosen);
+    *colormapP = colormap;
 }
 
 void computeColorMapFromMapPacked(const PackedImage &input, const PackedImage &map,

@@ -41,6 +41,16 @@ void computeColorMapFromInputPacked(const PackedImage &image, int newcolors,
                                     color_histogram *colormapP, sample *newmaxvalP,
                                     SampleScale *scaleP);
 
+// The same, with the colour map of mediancutColors: the chosen colours and
+// at most one black entry after them, *mapColorsP entries in all. What a
+// run costs then follows the image's colours, not newcolors. Undithered
+// (dithered false), when every colour is kept at a maxval up to 255, the
+// map holds the same colours in another order, which cannot change an
+// undithered conversion.
+void computeChosenColorMapPacked(const PackedImage &image, int newcolors, bool dithered,
+                                 color_histogram *colormapP, int *mapColorsP,
+                                 sample *newmaxvalP, SampleScale *scaleP);
+
 // computeColorMapFromMap for packed images; *scaleP receives the table from
 // the input's samples to the map's maxval (the identity when they agree).
 void computeColorMapFromMapPacked(const PackedImage &input, const PackedImage &map,

@@ -4,7 +4,7 @@
 #include <kestrum/ppm.h>
 
 #include <algorithm>
-#include <new>
+#include <cstdlib>
 
 #include "image_input.h"
 
@@ -14,6 +14,8 @@ namespace {
 
 // Words per block: a few MiB, few enough allocations for any image.
 constexpr std::size_t kBlockWords = std::size_t{1} << 20;
+// Pixels read at a time; a multiple of 8.
+constexpr int kReadSpan = 16384;
 
 template <typename Word>
 void packInto(const pixel *row, int cols, Word *out) {
@@ -23,29 +25,46 @@ void packInto(const pixel *row, int cols, Word *out) {
 
 }  // namespace
 
-void PackedImage::appendRow(const pixel *pixelRow) {
-    if (cols == 0)
+void PackedImage::FreeDeleter::operator()(void *p) const { std::free(p); }
+
+void PackedImage::appendSpan(const pixel *span, int col, int count) {
+    if (cols == 0 || count <= 0)
         return;
     const std::size_t wordSize = isNarrow() ? sizeof(std::uint32_t) : sizeof(std::uint64_t);
     const std::size_t rowBytes = static_cast<std::size_t>(cols) * wordSize;
-    if (blockRowsLeft_ == 0) {
-        const std::size_t blockRows = std::max<std::size_t>(1, kBlockWords / cols);
-        const std::size_t left = static_cast<std::size_t>(rows) - rowStart_.size();
-        blockRowsLeft_ = std::min(blockRows, left);
-        // Uninitialised: every row is written here before anyone reads it.
-        unsigned char *block = new (std::nothrow) unsigned char[rowBytes * blockRowsLeft_ + 1];
-        if (block == nullptr)
-            pm_error("out of memory allocating a row");
-        blocks_.emplace_back(block);
-        rowStart_.push_back(block);
-    } else {
-        rowStart_.push_back(static_cast<unsigned char *>(rowStart_.back()) + rowBytes);
+    if (col == 0) {
+        if (blockRowsLeft_ == 0) {
+            const std::size_t blockRows = std::max<std::size_t>(1, kBlockWords / cols);
+            const std::size_t left = static_cast<std::size_t>(rows) - rowStart_.size();
+            blockRowsLeft_ = std::min(blockRows, left);
+            // Uninitialised: every row is written here before anyone reads it.
+            blockCapacity_ = std::min(rowBytes * blockRowsLeft_, kBlockWords * wordSize);
+            auto *block = static_cast<unsigned char *>(std::malloc(blockCapacity_));
+            if (block == nullptr)
+                pm_error("out of memory allocating a row");
+            blocks_.emplace_back(block);
+            rowStart_.push_back(block);
+        } else {
+            rowStart_.push_back(static_cast<unsigned char *>(rowStart_.back()) + rowBytes);
+        }
+        --blockRowsLeft_;
     }
-    --blockRowsLeft_;
+    const std::size_t end = (static_cast<std::size_t>(col) + count) * wordSize;
+    if (end > blockCapacity_) {
+        // Only a row wider than a block gets here: it is alone in its block.
+        const std::size_t wanted = std::min(rowBytes, std::max(end, 2 * blockCapacity_));
+        void *grown = std::realloc(blocks_.back().get(), wanted);
+        if (grown == nullptr)
+            pm_error("out of memory allocating a row");
+        (void)blocks_.back().release();
+        blocks_.back().reset(static_cast<unsigned char *>(grown));
+        rowStart_.back() = grown;
+        blockCapacity_ = wanted;
+    }
     if (isNarrow())
-        packInto(pixelRow, cols, static_cast<std::uint32_t *>(rowStart_.back()));
+        packInto(span, count, static_cast<std::uint32_t *>(rowStart_.back()) + col);
     else
-        packInto(pixelRow, cols, static_cast<std::uint64_t *>(rowStart_.back()));
+        packInto(span, count, static_cast<std::uint64_t *>(rowStart_.back()) + col);
 }
 
 PackedImage readPackedImage(const char *fileSpec) {
@@ -57,19 +76,23 @@ PackedImage readPackedImage(const char *fileSpec) {
 
     // Rows without columns hold no bytes in any format, so there is nothing
     // to read: a header claiming 0 columns by 500000000 rows ends at once.
-    if (image.cols == 0) {
-        pm_close(file);
-        return image;
+    // Each row is read a span at a time, so that a header claiming a wide
+    // row costs memory only as its pixels arrive: a row in several calls
+    // reads the same bytes as in one, the spans (but the last) being whole
+    // bytes of a raw PBM row.
+    if (image.cols > 0 && image.rows > 0) {
+        const int spanCols = std::min(image.cols, kReadSpan);
+        pixel *span = static_cast<pixel *>(pm_allocrow(spanCols, static_cast<int>(sizeof(pixel))));
+        for (int r = 0; r < image.rows; ++r) {
+            for (int col = 0; col < image.cols; col += spanCols) {
+                const int count = std::min(spanCols, image.cols - col);
+                ppm_readppmrow(file, span, count, image.maxval, format);
+                checkSpanSamples(span, count, r, col, image.maxval, fileSpec);
+                image.appendSpan(span, col, count);
+            }
+        }
+        pm_freerow(span);
     }
-
-    // One row of full pixels at a time, as the format layer delivers them.
-    pixel *row = static_cast<pixel *>(pm_allocrow(image.cols, static_cast<int>(sizeof(pixel))));
-    for (int r = 0; r < image.rows; ++r) {
-        ppm_readppmrow(file, row, image.cols, image.maxval, format);
-        checkRowSamples(row, image.cols, r, image.maxval, fileSpec);
-        image.appendRow(row);
-    }
-    pm_freerow(row);
     pm_close(file);
     return image;
 }

@@ -33,7 +33,7 @@ constexpr sample kNarrowMaxval = 255;
 
 // The raster lives in blocks of whole rows, allocated as the rows arrive, so
 // that a header claiming more than the file holds reserves no more than what
-// was read.
+// was read (and a block of a few MiB ahead of it).
 class PackedImage {
 public:
     int cols = 0;
@@ -50,7 +50,11 @@ public:
     }
 
     // Packs one more row of cols pixels whose samples lie in 0..maxval.
-    void appendRow(const pixel *row);
+    void appendRow(const pixel *row) { appendSpan(row, 0, cols); }
+
+    // Packs `count` pixels of a row from column col, spans arriving in
+    // raster order (col 0 starts the next row).
+    void appendSpan(const pixel *span, int col, int count);
 
     // Calls f(Word{}) with a value of the raster's word type, so that generic
     // code can pick its instantiation: f(std::uint32_t{}) or f(std::uint64_t{}).
@@ -60,9 +64,15 @@ public:
     }
 
 private:
+    struct FreeDeleter {
+        void operator()(void *p) const;
+    };
     std::vector<void *> rowStart_;
-    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    std::vector<std::unique_ptr<unsigned char, FreeDeleter>> blocks_;
     std::size_t blockRowsLeft_ = 0;
+    // Bytes of the last block; a row wider than a block has one of its own,
+    // which grows as the row's pixels arrive.
+    std::size_t blockCapacity_ = 0;
 };
 
 // Reads the whole image like readImage, with the same checks, messages and

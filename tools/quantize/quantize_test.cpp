@@ -127,7 +127,7 @@ int linearScan(const std::vector<color_count> &map, const pixel &c, sample maxva
     return index;
 }
 
-enum Kind { Histogram, Convert, Nearest, Resort };
+enum Kind { Histogram, Convert, Chosen, Nearest, Resort };
 constexpr std::size_t kDefault = SIZE_MAX;
 
 struct Case {
@@ -136,6 +136,20 @@ struct Case {
     int colors, size;              // the image's colours; map entries (or the cube's side)
     std::size_t limit = kDefault;  // candidate pool
     int cols = 0, rows = 0;        // 0: random
+};
+
+// Random error rows for dithering from a seed, so that both paths can start
+// alike; beyond one step (spread 1024) they reach the map's far colours.
+struct ErrorRows {
+    ErrorRows(int cols, std::uint32_t seed, std::int32_t spread = 1024) : e(6 * (cols + 2)) {
+        std::mt19937 rng(seed);
+        std::generate(e.begin(), e.end(), [&] { return static_cast<std::int32_t>(rng() % (2 * spread)) - spread; });
+        const auto at = [&](int k) { return e.data() + k * (cols + 2); };
+        fs = {at(0), at(1), at(2), at(3), at(4), at(5), 1};
+    }
+    ErrorRows(const ErrorRows &) = delete;
+    std::vector<std::int32_t> e;
+    fserr_state fs;
 };
 
 struct Compared {
@@ -172,12 +186,12 @@ void convertFast(const std::string &path, const std::vector<color_count> &map, s
 
 Compared compare(std::mt19937 &rng, const Case &c) {
     Compared r;
-    const int least = c.kind == Convert ? 1 : 0;  // the converters are never given empty rows
+    const int least = c.kind == Convert || c.kind == Chosen ? 1 : 0;  // the converters are never given empty rows
     const int cols = c.cols ? c.cols : least + static_cast<int>(rng() % 70);
     const int rows = c.rows ? c.rows : least + static_cast<int>(rng() % 40);
-    const Image img = c.kind <= Convert ? randomImage(rng, cols, rows, c.maxval, c.colors, c.kind == Histogram ? c.size : 0)
+    const Image img = c.kind <= Chosen ? randomImage(rng, cols, rows, c.maxval, c.colors, c.kind == Histogram ? c.size : 0)
                                         : Image{0, 0, 0, {}};
-    const std::string path = c.kind <= Convert ? fileOf(rng, img) : "";
+    const std::string path = c.kind <= Chosen ? fileOf(rng, img) : "";
     if (c.kind == Histogram) {  // the packed scale table must give the samples rescaled in place
         RowArray slow(path);
         const PackedImage image = readPackedImage(path.c_str());
@@ -212,25 +226,52 @@ Compared compare(std::mt19937 &rng, const Case &c) {
         for (int i = rng() % 2 ? c.size / 4 + 1 : 0; i > 0; --i)
             map.push_back(map[rng() % map.size()]);
         const int dropCacheAt = static_cast<int>(rng() % (rows + 1));
-        std::vector<std::int32_t> e(12 * (cols + 2));
-        std::generate(e.begin(), e.begin() + 6 * (cols + 2), [&] { return static_cast<std::int32_t>(rng() % 2048) - 1024; });
-        std::copy(e.begin(), e.begin() + 6 * (cols + 2), e.begin() + 6 * (cols + 2));
-        const auto at = [&](int side, int k) { return e.data() + (6 * side + k) * (cols + 2); };
-        fserr_state fs[2] = {{at(0, 0), at(0, 1), at(0, 2), at(0, 3), at(0, 4), at(0, 5), 1},
-                             {at(1, 0), at(1, 1), at(1, 2), at(1, 3), at(1, 4), at(1, 5), 1}};
+        const std::uint32_t seed = rng();
+        ErrorRows errors[2] = {{cols, seed}, {cols, seed}};
+        fserr_state *fs[2] = {&errors[0].fs, &errors[1].fs};
         r.oracleMessages = messagesOf([&] {
             convertRows(path, map, c.mapMaxval, dropCacheAt, nullptr, &r.oracle);
-            convertRows(path, map, c.mapMaxval, dropCacheAt, &fs[0], &r.oracle);
+            convertRows(path, map, c.mapMaxval, dropCacheAt, fs[0], &r.oracle);
         });
         r.fastMessages = messagesOf([&] {
             convertFast(path, map, c.mapMaxval, c.limit, nullptr, &r.fast);
-            convertFast(path, map, c.mapMaxval, c.limit, &fs[1], &r.fast);
+            convertFast(path, map, c.mapMaxval, c.limit, fs[1], &r.fast);
         });
         for (int side = 0; side < 2; ++side) {
             Values &out = side ? r.fast : r.oracle;
-            for (const std::int32_t *row : {fs[side].this_red_err, fs[side].this_green_err, fs[side].this_blue_err})
+            for (const std::int32_t *row : {fs[side]->this_red_err, fs[side]->this_green_err, fs[side]->this_blue_err})
                 out.insert(out.end(), row, row + cols + 2);
-            out.push_back(fs[side].left_to_right);
+            out.push_back(fs[side]->left_to_right);
+        }
+    } else if (c.kind == Chosen) {
+        // The program's map (the colours chosen, one black for the surplus)
+        // against mediancut's N entries, by whole runs: undithered, dithered.
+        const std::uint32_t seed = rng();
+        for (int dither = 0; dither < 2; ++dither) {
+            RowArray slow(path);
+            color_histogram map;
+            sample maxval;
+            ErrorRows errors[2] = {{cols, seed, 1 << 14}, {cols, seed, 1 << 14}};
+            r.oracleMessages += messagesOf([&] { computeColorMapFromInput(slow.pixels, cols, rows, slow.maxval, c.size, &map, &maxval); });
+            cht = ppm_alloccolorhash(), usehash = 1;
+            r.oracle.push_back(maxval);
+            for (int row = 0; row < rows; ++row) {
+                convertRow(slow.pixels[row], cols, maxval, map, c.size, dither, &errors[0].fs);
+                put(&r.oracle, slow.pixels[row], cols);
+            }
+            ppm_freecolorhash(cht), ppm_freecolorhist(map);
+            const PackedImage image = readPackedImage(path.c_str());
+            int mapColors;
+            SampleScale scale;
+            r.fastMessages += messagesOf([&] { computeChosenColorMapPacked(image, c.size, dither, &map, &mapColors, &maxval, &scale); });
+            FastConverter converter(map, mapColors, maxval, std::move(scale));
+            r.fast.push_back(maxval);
+            std::vector<pixel> out(cols);
+            for (int row = 0; row < rows; ++row) {
+                image.dispatch([&](auto w) { converter.convert(image.row<decltype(w)>(row), cols, out.data(), dither ? &errors[1].fs : nullptr); });
+                put(&r.fast, out.data(), cols);
+            }
+            ppm_freecolorhist(map);
         }
     } else if (c.kind == Nearest) {
         // A map made to break a pruned search (random, a lattice where many
@@ -316,6 +357,9 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
         // and after a few thousand cells to the colour cache.
         {Convert, 255, 255, 6000, 256, 0, 300, 60}, {Convert, 255, 255, 6000, 256, 40, 300, 60},
         {Convert, 255, 255, 6000, 256, 1000, 300, 60},
+        // N below, at and above the image's colours, plain and scaled distances.
+        {Chosen, 255, 0, 40, 2}, {Chosen, 255, 0, 40, 40}, {Chosen, 255, 0, 40, 83}, {Chosen, 255, 0, 400, 200},
+        {Chosen, 15, 0, 30, 64}, {Chosen, 65535, 0, 60, 100}, {Chosen, 1, 0, 4, 9}, {Chosen, 255, 0, 60000, 256, kDefault, 400, 200},
     };
     for (sample m : {0, 1, 15, 31, 63, 100, 255, 256, 1000, 4095, 65535}) {
         cases.push_back({Histogram, m, 0, 50, 0});
