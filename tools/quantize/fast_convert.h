@@ -61,9 +61,12 @@ public:
 
 private:
     std::uint32_t lookup(sample r, sample g, sample b);
+    void makeMemo();
     void makeDirectTable();
+    void makeCells();
     std::uint32_t cellLookup(sample r, sample g, sample b);
     std::uint16_t buildCell(sample r, sample g, sample b);
+    std::uint16_t storeCellList();
     std::uint16_t fallbackCell();
     template <typename Word>
     void convertPlain(const Word *row, int cols, pixel *out);

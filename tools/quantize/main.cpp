@@ -16,6 +16,7 @@
 #include "fast_convert.h"
 #include "floyd.h"
 #include "image_output.h"
+#include "out_of_memory.h"
 #include "packed_colormap_source.h"
 #include "packed_image.h"
 
@@ -29,21 +30,27 @@ int main(int argc, char *argv[]) {
 
     // The image is held packed and never rewritten: rescaling is a table
     // applied as each pixel is read (see packed_colormap_source.h).
-    const PackedImage image = readPackedImage(cmdline.input_file_spec);
+    const PackedImage image =
+        reportingOutOfMemory("allocating the image", [&] { return readPackedImage(cmdline.input_file_spec); });
 
     color_histogram colormap;
     int newcolors;
     sample newmaxval;
     SampleScale scale;
     if (cmdline.map_file_spec != nullptr) {
-        const PackedImage map = readPackedImage(cmdline.map_file_spec);
+        const PackedImage map =
+            reportingOutOfMemory("allocating the image", [&] { return readPackedImage(cmdline.map_file_spec); });
         if (map.cols == 0 || map.rows == 0)
             pm_error("colormap in file '%s' contains no pixels", cmdline.map_file_spec);
-        computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
+        reportingOutOfMemory("generating histogram", [&] {
+            computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
+        });
         newmaxval = map.maxval;
     } else {
         newcolors = cmdline.requested_colors;
-        computeColorMapFromInputPacked(image, newcolors, &colormap, &newmaxval, &scale);
+        reportingOutOfMemory("generating histogram", [&] {
+            computeColorMapFromInputPacked(image, newcolors, &colormap, &newmaxval, &scale);
+        });
     }
 
     ppm_writeppminit(stdout, image.cols, image.rows, newmaxval, 0);
@@ -52,7 +59,7 @@ int main(int argc, char *argv[]) {
     fserr_state fs{};
     if (cmdline.floyd)
         initFserr(&fs, image.cols);
-    {
+    reportingOutOfMemory("allocating the nearest-colour search", [&] {
         FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
         std::vector<pixel> out(static_cast<std::size_t>(image.cols));
         // A row without columns writes no bytes in either form.
@@ -65,7 +72,7 @@ int main(int argc, char *argv[]) {
             });
             ppm_writeppmrow(stdout, out.data(), image.cols, newmaxval, 0);
         }
-    }
+    });
 
     closeOutput();
 
