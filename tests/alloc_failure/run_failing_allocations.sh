@@ -15,16 +15,19 @@ status=0
 fail() { echo "FAIL: $*" >&2; status=1; }
 
 # Inputs cut from the photograph (600 x 400, raw, maxval 255): a strip of 16
-# rows, a map of 2 rows, and the strip as a plain 16-bit image.
+# rows, the strip as a plain 16-bit image, a map of 2 rows, and that map
+# plain at maxval 63 (an input is rescaled to it).
 photo=$source/examples/coffee.ppm
 rows() { printf 'P6\n600 %d\n255\n' "$2"; tail -c +$((16 + $1 * 1800)) "$photo" | head -c $(($2 * 1800)); }
 rows 200 16 > strip.ppm
-rows 120 2 > map.ppm
 tail -c +15 strip.ppm | od -An -v -tu1 -w3 |
   awk 'BEGIN { print "P3\n600 16\n65535" } { print $1 * 256 + NR % 256, $2 * 257, $3 * 256 + 255 - NR % 256 }' > strip16.ppm
+rows 120 2 > map.ppm
+tail -c +14 map.ppm | od -An -v -tu1 -w3 |
+  awk 'BEGIN { print "P3\n600 2\n63" } { print int($1 / 4), int($2 / 4), int($3 / 4) }' > map63.ppm
 tail -c +14 map.ppm | od -An -v -tx1 -w3 | sort -u > map.colours
 
-# Whether an image of the strip's size holds only colours of the map.
+# Whether an image is the strip's size with only the map's colours.
 mapColoursOnly() {
   head -c 14 strip.ppm | cmp -s -n 14 - "$1" && [ "$(wc -c < "$1")" -eq "$(wc -c < strip.ppm)" ] &&
     [ -z "$(tail -c +15 "$1" | od -An -v -tx1 -w3 | sort -u | comm -23 - map.colours)" ]
@@ -34,7 +37,7 @@ mapColoursOnly() {
 # its arguments. Standard output goes to NAME.out, and histcopy writes its
 # image to NAME.img.
 runs='undithered|same|quantize|16 strip.ppm
-map|same|quantize|-mapfile map.ppm strip.ppm
+map|same|quantize|-mapfile map63.ppm strip.ppm
 dithered|map|quantize|-floyd -mapfile map.ppm strip.ppm
 deep|same|quantize|16 strip16.ppm
 library|same|histcopy|strip16.ppm'
