@@ -25,10 +25,10 @@ inline constexpr const char *kEofOneByteSample = "EOF / read error reading a one
 inline constexpr const char *kEofLongSample = "EOF /read error while reading a long sample";
 inline constexpr const char *kCantHappen = "can't happen";
 
-// Spans of at most this many pixels are decoded at a time: it bounds the byte
-// buffers, and a whole-image reader grows its array by no more than this past
-// the data it has seen. A multiple of 8, so a raw PBM span that does not end
-// its row ends on a byte boundary.
+// Spans of at most this many pixels are decoded at a time: a whole-image
+// reader grows its array by no more than this past the data it has seen. A
+// multiple of 8, so a raw PBM span that does not end its row ends on a byte
+// boundary.
 inline constexpr std::size_t kSpanPixels = 16384;
 
 // Holds the stream's lock for a scope, so that the unlocked reads below are
