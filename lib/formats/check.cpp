@@ -6,19 +6,27 @@
 
 #include <cctype>
 #include <cerrno>
-#include <string>
 
 using namespace kestrum::formats;
 
 namespace {
 
-std::string decimal(RasterBytes value) {
-    std::string digits;
+// A raster size in decimal, which printf cannot format at 128 bits. Built in
+// place, so that reporting a short file needs no memory.
+struct Decimal {
+    char digits[40];  // 2^128 has 39 digits
+    int first = sizeof digits - 1;
+    const char *c_str() const { return digits + first; }
+};
+
+Decimal decimal(RasterBytes value) {
+    Decimal text;
+    text.digits[text.first] = '\0';
     do {
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(value % 10)));
+        text.digits[--text.first] = static_cast<char>('0' + static_cast<int>(value % 10));
         value /= 10;
     } while (value != 0);
-    return digits;
+    return text;
 }
 
 }  // namespace

@@ -25,10 +25,10 @@ inline constexpr const char *kEofOneByteSample = "EOF / read error reading a one
 inline constexpr const char *kEofLongSample = "EOF /read error while reading a long sample";
 inline constexpr const char *kCantHappen = "can't happen";
 
-// Spans of at most this many pixels are decoded at a time: it bounds the byte
-// buffers, and a whole-image reader grows its array by no more than this past
-// the data it has seen. A multiple of 8, so a raw PBM span that does not end
-// its row ends on a byte boundary.
+// Spans of at most this many pixels are decoded at a time: a whole-image
+// reader grows its array by no more than this past the data it has seen. A
+// multiple of 8, so a raw PBM span that does not end its row ends on a byte
+// boundary.
 inline constexpr std::size_t kSpanPixels = 16384;
 
 // Holds the stream's lock for a scope, so that the unlocked reads below are
@@ -94,11 +94,10 @@ inline pbm_bit getBitLocked(FILE *file) {
     return static_cast<pbm_bit>(c - '0');
 }
 
-// Scratch buffers, one per thread, reused across calls so that a row costs
-// no allocation. Reading and writing have their own, as a caller may do both
-// at once.
-unsigned char *readBuffer(std::size_t bytes);
-unsigned char *writeBuffer(std::size_t bytes);
+// Raw bytes pass through a buffer of this size on the stack, a chunk at a
+// time: a row costs no allocation, and no allocation can fail. Divisible by
+// 6, 3 and 2, so that a chunk holds whole pixels and samples of each width.
+inline constexpr std::size_t kChunkBytes = 12288;
 
 // Reads exactly `bytes` bytes or fails with `shortMessage`.
 inline void readExactly(FILE *file, unsigned char *dst, std::size_t bytes,
@@ -204,7 +203,7 @@ public:
     // Every item appended between two calls of room() must fit in this.
     static constexpr std::size_t kItemLimit = 64;
 
-    explicit PlainWriter(FILE *file) : file_(file), text_(writeBuffer(kCapacity)) {}
+    explicit PlainWriter(FILE *file) : file_(file) {}
     ~PlainWriter() { flush(); }
     PlainWriter(const PlainWriter &) = delete;
     PlainWriter &operator=(const PlainWriter &) = delete;
@@ -228,7 +227,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kCapacity = std::size_t{1} << 16;
+    static constexpr std::size_t kCapacity = std::size_t{1} << 14;
 
     void flush() {
         if (length_ != 0 && fwrite(text_, 1, length_, file_) != length_) {
@@ -238,7 +237,7 @@ private:
     }
 
     FILE *file_;
-    unsigned char *text_;
+    unsigned char text_[kCapacity];
     std::size_t length_ = 0;
 };
 

@@ -60,9 +60,9 @@ namespace {
 // time.
 void pgm_writepgmrowraw(FILE *file, const sample *grayrow, std::size_t cols, sample maxval) {
     const bool twoBytes = isTwoByte(maxval);
+    unsigned char raw[kChunkBytes];
     for (std::size_t done = 0; done < cols;) {
-        const std::size_t n = std::min(cols - done, kSpanPixels);
-        unsigned char *raw = writeBuffer(n * 2);
+        const std::size_t n = std::min(cols - done, kChunkBytes / 2);
         const sample *in = grayrow + done;
         if (twoBytes) {
             for (std::size_t i = 0; i < n; ++i) {

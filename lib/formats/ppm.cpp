@@ -55,9 +55,9 @@ namespace {
 // bytes, written a chunk at a time.
 void ppm_writeppmrowraw(FILE *file, const pixel *pixelrow, std::size_t cols, sample maxval) {
     const bool twoBytes = isTwoByte(maxval);
+    unsigned char raw[kChunkBytes];
     for (std::size_t done = 0; done < cols;) {
-        const std::size_t n = std::min(cols - done, kSpanPixels);
-        unsigned char *raw = writeBuffer(n * 6);
+        const std::size_t n = std::min(cols - done, kChunkBytes / 6);
         const pixel *in = pixelrow + done;
         if (twoBytes) {
             for (std::size_t i = 0; i < n; ++i) {

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <vector>
 
 namespace kestrum::formats {
 
@@ -43,22 +42,16 @@ void adviseHugePages(void *block, std::size_t bytes) {
 #endif
 }
 
-unsigned char *growBuffer(std::vector<unsigned char> &buffer, std::size_t bytes) {
-    if (buffer.size() < bytes)
-        buffer.resize(bytes);
-    return buffer.data();
-}
-
 // Raw PBM: `count` pixels from (count + 7) / 8 bytes, the leftmost pixel in
 // each byte's most significant bit.
 void readRawBits(FILE *file, pbm_bit *dst, std::size_t count) {
     constexpr std::size_t chunkBytes = kSpanPixels / 8;
+    unsigned char raw[chunkBytes];
     std::size_t done = 0;
     while (done < count) {
         const std::size_t pixels = std::min(count - done, kSpanPixels);
         const std::size_t bytes = (pixels + 7) / 8;
         static_assert(chunkBytes * 8 == kSpanPixels, "spans end on byte boundaries");
-        unsigned char *raw = readBuffer(bytes);
         readExactly(file, raw, bytes, kEofOneByteSample);
         pbm_bit *out = dst + done;
         const std::size_t whole = pixels / 8;
@@ -79,10 +72,10 @@ template <typename Store>
 void readRawSamples(FILE *file, std::size_t count, sample maxval, Store store) {
     const bool twoBytes = isTwoByte(maxval);
     const std::size_t width = twoBytes ? 2 : 1;
+    unsigned char raw[kChunkBytes];
     std::size_t done = 0;
     while (done < count) {
-        const std::size_t n = std::min(count - done, kSpanPixels * 3);
-        unsigned char *raw = readBuffer(n * width);
+        const std::size_t n = std::min(count - done, kChunkBytes / width);
         readExactly(file, raw, n * width, twoBytes ? kEofLongSample : kEofOneByteSample);
         if (twoBytes) {
             for (std::size_t i = 0; i < n; ++i)
@@ -110,16 +103,6 @@ void promoteSpan(std::size_t count, Decode decode, Store store) {
 }
 
 }  // namespace
-
-unsigned char *readBuffer(std::size_t bytes) {
-    thread_local std::vector<unsigned char> buffer;
-    return growBuffer(buffer, bytes);
-}
-
-unsigned char *writeBuffer(std::size_t bytes) {
-    thread_local std::vector<unsigned char> buffer;
-    return growBuffer(buffer, bytes);
-}
 
 void readBitSpan(FILE *file, pbm_bit *dst, std::size_t count, format_code format) {
     switch (format) {
@@ -173,11 +156,11 @@ void readPixelSpan(FILE *file, pixel *dst, std::size_t count, sample maxval, for
     case RPPM_FORMAT:
         // Whole pixels per chunk, so that the sample index maps to a
         // component without a division in the common case.
+        unsigned char raw[kChunkBytes];
         for (std::size_t done = 0; done < count;) {
-            const std::size_t n = std::min(count - done, kSpanPixels);
             const bool twoBytes = isTwoByte(maxval);
+            const std::size_t n = std::min(count - done, kChunkBytes / (twoBytes ? 6 : 3));
             const std::size_t bytes = n * (twoBytes ? 6 : 3);
-            unsigned char *raw = readBuffer(bytes);
             readExactly(file, raw, bytes, twoBytes ? kEofLongSample : kEofOneByteSample);
             pixel *out = dst + done;
             if (twoBytes) {

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <sys/mman.h>
+
+#include <kestrum/common.h>
 
 #include "packed_image.h"
 
@@ -62,17 +65,31 @@ FastConverter::FastConverter(const color_count *colormap, int ncolors, sample ma
         makeMemo();
 }
 
+// The memo as the colour cache. Without the memory for it the search alone
+// answers: the same colours, only slower.
+void FastConverter::makeMemo() {
+    memo_.reset(static_cast<MemoSlot *>(std::calloc(std::size_t{1} << kMemoBits, sizeof(MemoSlot))));
+    if (!memo_)
+        pm_message("out of memory adding to hash table; proceeding without it");
+}
+
 void FastConverter::makeDirectTable() {
+    directWanted_ = false;
     // Morton order: the bits of the three samples interleaved, so that
     // nearby colours (neighbouring pixels, dithered variants of one
     // colour) share cache lines and pages.
+    try {
+        spread_.resize(std::size_t{1} << bits_);
+    } catch (const std::bad_alloc &) {
+        makeMemo();
+        return;
+    }
     for (sample v = 0; v < (sample{1} << bits_); ++v) {
         std::uint32_t spread = 0;
         for (unsigned bit = 0; bit < bits_; ++bit)
             spread |= ((v >> bit) & 1u) << (3 * bit);
-        spread_.push_back(spread);
+        spread_[v] = spread;
     }
-    directWanted_ = false;
     const std::size_t bytes = (std::size_t{1} << (3 * bits_)) * sizeof(std::uint16_t);
     if (bytes >= kHugePage) {
         // Zeroed pages from the system, never cleared here: a run touches
@@ -109,12 +126,6 @@ void FastConverter::makeDirectTable() {
     }
 }
 
-void FastConverter::makeMemo() {
-    memo_.reset(static_cast<MemoSlot *>(std::calloc(std::size_t{1} << kMemoBits, sizeof(MemoSlot))));
-    if (!memo_)
-        pm_error("out of memory allocating hash table");
-}
-
 void FastConverter::expectPixels(std::uint64_t pixels) { expectedPixels_ = pixels; }
 
 FastConverter::~FastConverter() {
@@ -132,6 +143,8 @@ inline std::uint32_t FastConverter::lookup(sample r, sample g, sample b) {
             slot = static_cast<std::uint16_t>(index_.nearestDistinct(r, g, b) + 1);
         return slot - 1u;
     }
+    if (!memo_)
+        return index_.nearestDistinct(r, g, b);
     const std::uint64_t key = ((std::uint64_t{r} << 32) | (std::uint64_t{g} << 16) | b) + 1;
     MemoSlot &slot = memo_[static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kMemoBits))];
     if (slot.key != key) {
@@ -199,6 +212,17 @@ std::uint16_t FastConverter::buildCell(sample r, sample g, sample b) {
         return fallbackCell();
     // Neighbouring cells often have the same list: each list is kept once,
     // which keeps the lists few enough to stay in the processor's cache.
+    // Without the memory for one more, the cell's colours go to the search.
+    try {
+        return storeCellList();
+    } catch (const std::bad_alloc &) {
+        return fallbackCell();
+    }
+}
+
+// The number of the list of cellScratch_'s colours, stored if new. A list
+// left half stored by a failed allocation is never named by a cell.
+std::uint16_t FastConverter::storeCellList() {
     cellKey_.clear();
     for (std::uint32_t id : cellScratch_) {
         const pixel c = colors_[id];
@@ -222,6 +246,29 @@ std::uint16_t FastConverter::buildCell(sample r, sample g, sample b) {
     return number;
 }
 
+// The grid of cells; without the memory for it, dithering goes through the
+// colour cache alone, which gives the same colours.
+void FastConverter::makeCells() {
+    cellShift_ = std::min(bits_, kCellSampleBits);
+    cellBits_ = bits_ - cellShift_;
+    cells_.reset(static_cast<std::uint16_t *>(std::calloc(std::size_t{1} << (3 * cellBits_), sizeof(std::uint16_t))));
+    try {
+        cellSpread_.resize(std::size_t{maxval_} + 1);
+    } catch (const std::bad_alloc &) {
+        cells_.reset();
+    }
+    if (!cells_) {
+        useCells_ = false;
+        return;
+    }
+    for (sample v = 0; v <= maxval_; ++v) {
+        std::uint32_t spread = 0;
+        for (unsigned bit = 0; bit < cellBits_; ++bit)
+            spread |= ((v >> (cellShift_ + bit)) & 1u) << (3 * bit);
+        cellSpread_[v] = spread;
+    }
+}
+
 template <typename Word>
 void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *fs) {
     if (cols <= 0)
@@ -232,21 +279,10 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
         convertPlain(row, cols, out);
         return;
     }
-    if (useCells_ && !cells_) {
-        cellShift_ = std::min(bits_, kCellSampleBits);
-        cellBits_ = bits_ - cellShift_;
-        cells_.reset(static_cast<std::uint16_t *>(std::calloc(std::size_t{1} << (3 * cellBits_), sizeof(std::uint16_t))));
-        if (!cells_)
-            pm_error("out of memory allocating hash table");
-        for (sample v = 0; v <= maxval_; ++v) {
-            std::uint32_t spread = 0;
-            for (unsigned bit = 0; bit < cellBits_; ++bit)
-                spread |= ((v >> (cellShift_ + bit)) & 1u) << (3 * bit);
-            cellSpread_.push_back(spread);
-        }
-    } else if (!useCells_ && directWanted_) {
+    if (useCells_ && !cells_)
+        makeCells();
+    if (!useCells_ && directWanted_)
         makeDirectTable();
-    }
     if (useCells_)
         fs->left_to_right ? convertDithered<Word, true, true>(row, cols, out, fs)
                           : convertDithered<Word, false, true>(row, cols, out, fs);

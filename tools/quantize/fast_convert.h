@@ -2,11 +2,12 @@
 // (the same colours, the same dithering state afterwards), reading packed
 // words and writing the colour-map colours to a separate row.
 //
-// The colour cache here cannot fail, so the message about the full hash
-// table never appears, as in any straightforward run with enough memory: a
-// direct table indexed by the colour (2 bytes a colour) when the maxval
-// allows at most 2^24 colours, else a direct-mapped memo of recent colours
-// keyed on the whole colour. Either only remembers exact answers.
+// The colour cache here never fills up: a direct table indexed by the
+// colour (2 bytes a colour) when the maxval allows at most 2^24 colours,
+// else a direct-mapped memo of recent colours keyed on the whole colour.
+// Either only remembers exact answers. The message about the full hash
+// table appears only when there is no memory for the cache at all; the
+// search then answers alone, with the same colours.
 //
 // Dithering above maxval 63 (up to 255) goes through a grid of small cells
 // instead. A dithered photograph meets millions of distinct colours, each
@@ -66,10 +67,12 @@ public:
 
 private:
     std::uint32_t lookup(sample r, sample g, sample b);
-    void makeDirectTable();
     void makeMemo();
+    void makeDirectTable();
+    void makeCells();
     std::uint32_t cellLookup(sample r, sample g, sample b);
     std::uint16_t buildCell(sample r, sample g, sample b);
+    std::uint16_t storeCellList();
     std::uint16_t fallbackCell();
     template <typename Word>
     void convertPlain(const Word *row, int cols, pixel *out);

@@ -17,6 +17,7 @@
 #include "fast_convert.h"
 #include "floyd.h"
 #include "image_output.h"
+#include "out_of_memory.h"
 #include "packed_colormap_source.h"
 #include "packed_image.h"
 
@@ -30,21 +31,27 @@ int main(int argc, char *argv[]) {
 
     // The image is held packed and never rewritten: rescaling is a table
     // applied as each pixel is read (see packed_colormap_source.h).
-    const PackedImage image = readPackedImage(cmdline.input_file_spec);
+    const PackedImage image =
+        reportingOutOfMemory("allocating the image", [&] { return readPackedImage(cmdline.input_file_spec); });
 
     color_histogram colormap;
     int newcolors;
     sample newmaxval;
     SampleScale scale;
     if (cmdline.map_file_spec != nullptr) {
-        const PackedImage map = readPackedImage(cmdline.map_file_spec);
+        const PackedImage map =
+            reportingOutOfMemory("allocating the image", [&] { return readPackedImage(cmdline.map_file_spec); });
         if (map.cols == 0 || map.rows == 0)
             pm_error("colormap in file '%s' contains no pixels", cmdline.map_file_spec);
-        computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
+        reportingOutOfMemory("generating histogram", [&] {
+            computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
+        });
         newmaxval = map.maxval;
     } else {
-        computeChosenColorMapPacked(image, cmdline.requested_colors, cmdline.floyd != 0,
-                                    &colormap, &newcolors, &newmaxval, &scale);
+        reportingOutOfMemory("generating histogram", [&] {
+            computeChosenColorMapPacked(image, cmdline.requested_colors, cmdline.floyd != 0,
+                                        &colormap, &newcolors, &newmaxval, &scale);
+        });
     }
 
     ppm_writeppminit(stdout, image.cols, image.rows, newmaxval, 0);
@@ -58,7 +65,7 @@ int main(int argc, char *argv[]) {
     const bool dither = cmdline.floyd && anyPixels;
     if (dither)
         initFserr(&fs, image.cols);
-    {
+    reportingOutOfMemory("allocating the nearest-colour search", [&] {
         FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
         converter.expectPixels(static_cast<std::uint64_t>(image.cols) * static_cast<std::uint64_t>(image.rows));
         std::vector<pixel> out(anyPixels ? static_cast<std::size_t>(image.cols) : 0);
@@ -71,7 +78,7 @@ int main(int argc, char *argv[]) {
             });
             ppm_writeppmrow(stdout, out.data(), image.cols, newmaxval, 0);
         }
-    }
+    });
 
     closeOutput();
 

@@ -47,6 +47,11 @@ public:
         const std::size_t slots = 3 * bits_ <= 21 ? std::size_t{1} << (3 * bits_) : kHashSlots;
         hashed_ = 3 * bits_ > 21;
         slots_.reset(static_cast<std::uint16_t *>(std::calloc(slots, sizeof(std::uint16_t))));
+        if (!slots_ && !hashed_) {
+            // The direct table is only the faster way to the same count.
+            hashed_ = true;
+            slots_.reset(static_cast<std::uint16_t *>(std::calloc(kHashSlots, sizeof(std::uint16_t))));
+        }
         if (!slots_)
             pm_error("out of memory allocating hash table");
     }
