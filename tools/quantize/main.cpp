@@ -1,7 +1,8 @@
 // quantize: reduce an image to a few colours.
 //
 // Reads one PBM, PGM or PPM image whole, chooses a colour map (by median cut
-// from the image itself, or the colours of a map image), then converts and
+// from the image itself, improved against the full image with -refine, or
+// the colours of a map image), then converts and
 // writes the image row by row as a PPM image on standard output, optionally
 // with Floyd-Steinberg dithering. Progress messages go to standard error.
 #include <kestrum/colormap.h>
@@ -18,13 +19,14 @@
 #include "image_output.h"
 #include "packed_colormap_source.h"
 #include "packed_image.h"
+#include "refine.h"
 
 using namespace quantize;
 
 int main(int argc, char *argv[]) {
     ppm_init(&argc, argv);
 
-    command_line_info cmdline;
+    command_line_info cmdline{};
     parseCommandLine(argc, argv, &cmdline);
 
     // The image is held packed and never rewritten: rescaling is a table
@@ -41,6 +43,9 @@ int main(int argc, char *argv[]) {
             pm_error("colormap in file '%s' contains no pixels", cmdline.map_file_spec);
         computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
         newmaxval = map.maxval;
+    } else if (cmdline.refine) {
+        newcolors = cmdline.requested_colors;
+        computeRefinedColorMap(image, newcolors, &colormap, &newmaxval, &scale);
     } else {
         newcolors = cmdline.requested_colors;
         computeColorMapFromInputPacked(image, newcolors, &colormap, &newmaxval, &scale);
@@ -50,7 +55,9 @@ int main(int argc, char *argv[]) {
     pm_message("mapping image to new colors...");
 
     fserr_state fs{};
-    if (cmdline.floyd)
+    if (cmdline.floyd && cmdline.seeded)
+        initFserrSeeded(&fs, image.cols, cmdline.seed);
+    else if (cmdline.floyd)
         initFserr(&fs, image.cols);
     {
         FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
