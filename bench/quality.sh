@@ -83,7 +83,7 @@ hyperfine -N --style none --runs "$runs" --export-json times.json \
     -n "pngquant (PNG in and out)" "pngquant --nofs --speed 1 --force --output out.png 256 photo.png" \
     --output=./out.ppm >/dev/null
 rm -f out.ppm out.png
-python3 - <<'PY'
+/usr/bin/python3 - <<'PY'
 import json
 t = {r["command"]: r["mean"] for r in json.load(open("times.json"))["results"]}
 print()
