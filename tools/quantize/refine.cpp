@@ -1,3 +1,5 @@
+// -refine: the full-precision histogram, the cut by error over its cells
+// and the Lloyd passes (see refine.h).
 #include "refine.h"
 
 #include <kestrum/common.h>
