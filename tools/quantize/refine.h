@@ -33,8 +33,8 @@ std::uint64_t totalError(const std::vector<WeightedColor> &hist, const color_cou
                          int ncolors, sample maxval);
 
 // The colour map of ncolors entries (fewer than the histogram's colours)
-// chosen for the least total error: the histogram, gathered in cells of at
-// most 64 sample values a side, is cut into boxes, always where a cut
+// chosen for the least total error: the histogram, gathered in at most 64
+// cells a side, is cut into boxes, always where a cut
 // between two planes of cells lowers the squared error most; Lloyd passes
 // over the cells' means, then over the colours themselves, move each colour
 // to the mean of the colours nearest to it (see lloydRefine).
@@ -55,6 +55,8 @@ std::vector<color_count> lloydRefine(const std::vector<WeightedColor> &hist, sam
 // computeColorMapFromInputPacked, then the colours improved against the
 // image at its own maxval: *newmaxvalP is the image's maxval and *scaleP the
 // identity. The result's total error is never above the median cut's.
+// Fatal "out of memory refining the colors" when the image's colours
+// cannot be held.
 void computeRefinedColorMap(const PackedImage &image, int newcolors, color_histogram *colormapP,
                             sample *newmaxvalP, SampleScale *scaleP);
 
