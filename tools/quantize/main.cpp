@@ -1,10 +1,11 @@
 // quantize: reduce an image to a few colours.
 //
 // Reads one PBM, PGM or PPM image whole, chooses a colour map (by median cut
-// from the image itself, improved against the full image with -refine, or
-// the colours of a map image), then converts and
-// writes the image row by row as a PPM image on standard output, optionally
-// with Floyd-Steinberg dithering. Progress messages go to standard error.
+// from the image itself, improved against the whole image with -refine, or
+// the colours of a map image), then converts and writes the image row by row
+// as a PPM image on standard output, optionally with Floyd-Steinberg
+// dithering (from fixed starting errors with -seed). Progress messages go to
+// standard error.
 #include <kestrum/colormap.h>
 #include <kestrum/common.h>
 #include <kestrum/ppm.h>
