@@ -112,6 +112,8 @@ TEST(Quantize, CommandLinesAndTheirImages) {
          said({"When you specify the -mapfile option, the only argument allowed is the input file "
                "specification.  You specified 2 arguments."}), 1},
         {{"-quiet", "--HELP", "8"}, three, "", said({"Use 'man quantize' for help."}), 1},
+        {{"-refine", "-mapfile", "map.ppm"}, three, "", said({"You cannot specify both -mapfile and -refine options."}), 1},
+        {{"-fs", "-seed", "abc", "8"}, three, "", "invalid number `abc'\n", 99},
         {{"-quiet", "8", "--version"}, three, "", "", 0},
         // -mapfile makes the single argument a file name, not a number.
         {{"-mapfile", "nonexistent-map.ppm", "8"}, three, "", said({"Unable to open file '8" + kNoFile}), 1},

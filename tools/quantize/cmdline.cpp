@@ -1,9 +1,11 @@
 // Usage:
 //   quantize [options] ncolors [inputfile]
 //   quantize [options] -mapfile mapfile [inputfile]
-// with the options -floyd (-fs), -nofloyd (-nofs) and -mapfile, written with
-// one or two dashes and abbreviated to any prefix; where a prefix fits
-// several names the first row of the table wins (-f is -floyd, -no -nofloyd).
+// with the options -floyd (-fs), -nofloyd (-nofs), -mapfile, -seed and
+// -refine, written with one or two dashes and abbreviated to any prefix;
+// where a prefix fits several names the first row of the table wins (-f is
+// -floyd, -no -nofloyd). Later options go after the older rows, so that no
+// abbreviation that worked before changes its meaning.
 #include "cmdline.h"
 
 #include <kestrum/common.h>
@@ -22,6 +24,8 @@ void parseCommandLine(int argc, char *argv[], command_line_info *cmdlineP) {
         {0, "nofloyd", kind_flag, nullptr, &nofloyd, 0},
         {0, "nofs", kind_flag, nullptr, &nofloyd, 0},
         {0, "mapfile", kind_string, &cmdlineP->map_file_spec, &mapfileSpec, 0},
+        {0, "seed", kind_uint, &cmdlineP->seed, &cmdlineP->seeded, 0},
+        {0, "refine", kind_flag, nullptr, &cmdlineP->refine, 0},
         {0, nullptr, kind_end, nullptr, nullptr, 0},
     };
     option_table table{};
@@ -36,6 +40,9 @@ void parseCommandLine(int argc, char *argv[], command_line_info *cmdlineP) {
 
     if (mapfileSpec == 0)
         cmdlineP->map_file_spec = nullptr;
+    // The map file's colours are the answer there; there is nothing to refine.
+    if (mapfileSpec && cmdlineP->refine)
+        pm_error("You cannot specify both -mapfile and -refine options.");
 
     if (mapfileSpec) {
         if (nargs == 0)

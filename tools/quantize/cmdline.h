@@ -11,6 +11,9 @@ struct command_line_info {
     const char *map_file_spec;    // -mapfile value, or null
     int requested_colors;         // at least 2; set only without -mapfile
     unsigned int floyd;           // occurrences of -floyd/-fs; nonzero: dither
+    unsigned int refine;          // occurrences of -refine; nonzero: better colours
+    unsigned int seeded;          // occurrences of -seed; nonzero: seed is set
+    unsigned int seed;            // the dithering's starting errors come from it
 };
 
 // The largest number of colours; larger requests are taken as this many.

@@ -40,9 +40,10 @@ void spread(std::int32_t *thisErr, std::int32_t *nextErr, int col, int leftToRig
     nextErr[ahead] += err / 16;
 }
 
-}  // namespace
-
-void initFserr(fserr_state *fs, int cols) {
+// The six arrays, and each slot of the current ones given three starting
+// errors from draw(), red, green and blue in turn.
+template <typename Draw>
+void makeFserr(fserr_state *fs, int cols, Draw draw) {
     if (cols < 0 || cols > INT_MAX - 2)
         pm_error("out of memory allocating a row");
     const int slots = cols + 2;
@@ -52,14 +53,24 @@ void initFserr(fserr_state *fs, int cols) {
     fs->next_green_err = allocErrorRow(slots);
     fs->this_blue_err = allocErrorRow(slots);
     fs->next_blue_err = allocErrorRow(slots);
-
-    srand(static_cast<unsigned int>(time(nullptr) ^ getpid()));
     for (int k = 0; k < slots; ++k) {
-        fs->this_red_err[k] = rand() % 2048 - 1024;
-        fs->this_green_err[k] = rand() % 2048 - 1024;
-        fs->this_blue_err[k] = rand() % 2048 - 1024;
+        fs->this_red_err[k] = draw();
+        fs->this_green_err[k] = draw();
+        fs->this_blue_err[k] = draw();
     }
     fs->left_to_right = 1;
+}
+
+}  // namespace
+
+void initFserr(fserr_state *fs, int cols) {
+    srand(static_cast<unsigned int>(time(nullptr) ^ getpid()));
+    makeFserr(fs, cols, [] { return rand() % 2048 - 1024; });
+}
+
+void initFserrSeeded(fserr_state *fs, int cols, std::uint32_t seed) {
+    DitherSeedGenerator generator(seed);
+    makeFserr(fs, cols, [&generator] { return generator.startingError(); });
 }
 
 void floydInitRow(fserr_state *fs, int cols) {

@@ -28,6 +28,28 @@ constexpr std::int32_t kFserrScale = 1024;
 // in -1024..1023 from the platform's rand, seeded with time ^ pid.
 void initFserr(fserr_state *fs, int cols);
 
+// The same with the starting errors drawn from DitherSeedGenerator(seed),
+// red, green and blue of each slot in turn: the same on every platform.
+void initFserrSeeded(fserr_state *fs, int cols, std::uint32_t seed);
+
+// A small generator of the program's own (SplitMix64), so that a seeded
+// dithering does not depend on the C library's rand.
+class DitherSeedGenerator {
+public:
+    explicit DitherSeedGenerator(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    // A starting error in -1024..1023, from the top 11 bits.
+    std::int32_t startingError() { return static_cast<std::int32_t>(next() >> 53) - kFserrScale; }
+
+private:
+    std::uint64_t state_;
+};
+
 // Clears the error arrays of the following row.
 void floydInitRow(fserr_state *fs, int cols);
 

@@ -1,9 +1,11 @@
 // quantize: reduce an image to a few colours.
 //
 // Reads one PBM, PGM or PPM image whole, chooses a colour map (by median cut
-// from the image itself, or the colours of a map image), then converts and
-// writes the image row by row as a PPM image on standard output, optionally
-// with Floyd-Steinberg dithering. Progress messages go to standard error.
+// from the image itself, improved against the whole image with -refine, or
+// the colours of a map image), then converts and writes the image row by row
+// as a PPM image on standard output, optionally with Floyd-Steinberg
+// dithering (from fixed starting errors with -seed). Progress messages go to
+// standard error.
 #include <kestrum/colormap.h>
 #include <kestrum/common.h>
 #include <kestrum/ppm.h>
@@ -20,13 +22,14 @@
 #include "out_of_memory.h"
 #include "packed_colormap_source.h"
 #include "packed_image.h"
+#include "refine.h"
 
 using namespace quantize;
 
 int main(int argc, char *argv[]) {
     ppm_init(&argc, argv);
 
-    command_line_info cmdline;
+    command_line_info cmdline{};
     parseCommandLine(argc, argv, &cmdline);
 
     // The image is held packed and never rewritten: rescaling is a table
@@ -47,6 +50,11 @@ int main(int argc, char *argv[]) {
             computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
         });
         newmaxval = map.maxval;
+    } else if (cmdline.refine) {
+        newcolors = cmdline.requested_colors;
+        reportingOutOfMemory("generating histogram", [&] {
+            computeRefinedColorMap(image, newcolors, &colormap, &newmaxval, &scale);
+        });
     } else {
         reportingOutOfMemory("generating histogram", [&] {
             computeChosenColorMapPacked(image, cmdline.requested_colors, cmdline.floyd != 0,
@@ -63,7 +71,9 @@ int main(int argc, char *argv[]) {
     const bool anyPixels = image.cols > 0 && image.rows > 0;
     fserr_state fs{};
     const bool dither = cmdline.floyd && anyPixels;
-    if (dither)
+    if (dither && cmdline.seeded)
+        initFserrSeeded(&fs, image.cols, cmdline.seed);
+    else if (dither)
         initFserr(&fs, image.cols);
     reportingOutOfMemory("allocating the nearest-colour search", [&] {
         FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
