@@ -32,7 +32,7 @@ pixel *allocWorkingRow(int cols) {
 }
 
 // Row `row` of the image, or the next row of the file read into `buffer`.
-const pixel *nextRow(pixel **pixels, int row, FILE *ifP, pixel *buffer, int cols,
+const pixel *nextRow(pixel *const *pixels, int row, FILE *ifP, pixel *buffer, int cols,
                      sample maxval, format_code format) {
     if (ifP == nullptr)
         return pixels[row];
@@ -40,10 +40,21 @@ const pixel *nextRow(pixel **pixels, int row, FILE *ifP, pixel *buffer, int cols
     return buffer;
 }
 
+// A negative maxcolors, read as the unsigned room that the histogram and
+// colour-row builders allocate for it, is more than 2^31 entries, which no
+// allocation gives. Every counter refuses it the same way, with its own
+// out-of-memory message, before it reads a pixel: a file variant would
+// otherwise read the whole raster only to fail at the end.
+void refuseNegativeLimit(int maxcolors, const char *outOfMemory) {
+    if (maxcolors < 0)
+        pm_error("%s", outOfMemory);
+}
+
 // The common body of the two hash counters: null, with the count at
 // maxcolors + 1, as soon as a positive maxcolors is passed.
-color_hash computecolorhash(pixel **pixels, int cols, int rows, int maxcolors, int *colorsP,
+color_hash computecolorhash(pixel *const *pixels, int cols, int rows, int maxcolors, int *colorsP,
                             FILE *ifP, sample maxval, format_code format) {
+    refuseNegativeLimit(maxcolors, "out of memory computing hash table");
     color_hash cht = ppm_alloccolorhash();
     *colorsP = 0;
     RowBlock buffer(allocWorkingRow(cols));
@@ -76,8 +87,8 @@ color_hash computecolorhash(pixel **pixels, int cols, int rows, int maxcolors, i
 }
 
 // The room of a histogram made under maxcolors for `colors` colours. A
-// negative maxcolors asks for more than 32 bits can express, which the
-// allocation then refuses.
+// negative maxcolors (only ppm_colorhashtocolorhist lets one get this far)
+// asks for more than 32 bits can express, which the allocation refuses.
 std::uint64_t histogramRoom(int maxcolors, std::uint64_t colors) {
     return maxcolors != 0 ? std::uint64_t{static_cast<unsigned int>(maxcolors)} : colors + 5;
 }
@@ -85,8 +96,9 @@ std::uint64_t histogramRoom(int maxcolors, std::uint64_t colors) {
 // The common body of the two histogram counters, on the fast counter. Its
 // result is exactly that of computecolorhash followed by
 // ppm_colorhashtocolorhist.
-color_histogram computecolorhist(pixel **pixels, int cols, int rows, int maxcolors,
+color_histogram computecolorhist(pixel *const *pixels, int cols, int rows, int maxcolors,
                                  int *colorsP, FILE *ifP, sample maxval, format_code format) {
+    refuseNegativeLimit(maxcolors, "out of memory generating histogram");
     kestrum::ColorCounter counter(
         maxcolors > 0 ? static_cast<std::uint32_t>(maxcolors) : kestrum::ColorCounter::unlimited,
         "out of memory computing hash table");
@@ -118,7 +130,7 @@ bool sameColor(const pixel &a, const pixel &b) {
 
 }  // namespace
 
-color_hash ppm_computecolorhash(pixel **pixels, int cols, int rows, int maxcolors, int *colorsP) {
+color_hash ppm_computecolorhash(pixel *const *pixels, int cols, int rows, int maxcolors, int *colorsP) {
     return computecolorhash(pixels, cols, rows, maxcolors, colorsP, nullptr, 0, 0);
 }
 
@@ -127,7 +139,7 @@ color_hash ppm_computecolorhash2(FILE *ifP, int cols, int rows, sample maxval, f
     return computecolorhash(nullptr, cols, rows, maxcolors, colorsP, ifP, maxval, format);
 }
 
-color_histogram ppm_computecolorhist(pixel **pixels, int cols, int rows, int maxcolors,
+color_histogram ppm_computecolorhist(pixel *const *pixels, int cols, int rows, int maxcolors,
                                      int *colorsP) {
     return computecolorhist(pixels, cols, rows, maxcolors, colorsP, nullptr, 0, 0);
 }

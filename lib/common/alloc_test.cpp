@@ -73,11 +73,11 @@ TEST(AllocDeath, Messages) {
         const char *err;
         bool afterRefusal;  // the sanitizer's allocator speaks first
     } cases[] = {
-        // (rows + 1) pointers beyond 4294967295 bytes; a negative count is no smaller.
+        // (rows + 1) pointers beyond 4294967295 bytes; a negative count is refused as such.
         {[] { pm_allocarray(1, 536870912, 1); }, "out of memory allocating row index (536870912 rows) for an array", false},
-        {[] { pm_allocarray(1, -1, 1); }, "out of memory allocating row index (4294967295 rows) for an array", false},
+        {[] { pm_allocarray(1, -1, 1); }, "Invalid number of rows passed to pm_allocarray(): -1", false},
         {[] { pm_allocrow(INT_MAX, INT_MAX); }, "out of memory allocating a row", true},
-        {[] { pm_allocrow(-1, 4); }, "out of memory allocating a row", false},
+        {[] { pm_allocrow(-1, 4); }, "Invalid number of columns passed to pm_allocrow(): -1", false},
         // No single block and no row either: the fallback reports the row.
         {[] { pm_allocarray(INT_MAX, 2, INT_MAX); }, "out of memory allocating a row", true},
         {[] { pm_maxvaltobits(65536); }, "maxval of 65536 is too large!", false},

@@ -57,7 +57,18 @@ const char *afterLastSlash(const char *path) {
 
 void pm_init(const char *progname, unsigned int /*flags*/) {
     pm_setMessage(0, nullptr);
-    pm_progname = progname;
+    // A copy of its own, so that the caller may free or reuse its text. The
+    // copy is made before the old one goes, as progname may be that one.
+    // Without memory for it the previous name stays.
+    static char *ownCopy = nullptr;
+    const size_t bytes = strlen(progname) + 1;
+    char *copy = static_cast<char *>(malloc(bytes));
+    if (copy == nullptr)
+        return;
+    memcpy(copy, progname, bytes);
+    free(ownCopy);
+    ownCopy = copy;
+    pm_progname = ownCopy;
 }
 
 void pm_proginit(int *argcP, char *argv[]) {

@@ -2,6 +2,7 @@
 // whole images, the raw and plain writers and the raster size check.
 #include <kestrum/pgm.h>
 
+#include "checked_size.h"
 #include "formats_internal.h"
 
 using namespace kestrum::formats;
@@ -103,6 +104,8 @@ void pgm_writepgmrowplain(FILE *file, const sample *grayrow, std::size_t cols) {
 }  // namespace
 
 void pgm_writepgminit(FILE *file, int cols, int rows, sample maxval, int forceplain) {
+    kestrum::refuseNegative(rows, "number of rows", "pgm_writepgminit");
+    kestrum::refuseNegative(cols, "number of columns", "pgm_writepgminit");
     const bool plain = plainChosen(forceplain);
     if (maxval > PGM_OVERALLMAXVAL && !plain)
         pm_error("too-large maxval passed to ppm_writepgminit(): %u.\n"
@@ -142,10 +145,8 @@ void pgm_writerawsample(FILE *file, sample value, sample maxval) {
 
 void pgm_check(FILE *file, check_type checkType, format_code format, int cols, int rows,
                sample maxval, check_result *retvalP) {
-    if (rows < 0)
-        pm_error("Invalid number of rows passed to pgm_check(): %d", rows);
-    if (cols < 0)
-        pm_error("Invalid number of columns passed to pgm_check(): %d", cols);
+    kestrum::refuseNegative(rows, "number of rows", "pgm_check");
+    kestrum::refuseNegative(cols, "number of columns", "pgm_check");
     if (checkType != check_basic) {
         storeCheckResult(retvalP, check_not_supported);
         return;
@@ -153,8 +154,8 @@ void pgm_check(FILE *file, check_type checkType, format_code format, int cols, i
     if (format_family(format) == PBM_TYPE) {
         pbm_check(file, checkType, format, cols, rows, retvalP);
     } else if (format == RPGM_FORMAT) {
-        const RasterBytes bytesPerRow = static_cast<RasterBytes>(cols) * (isTwoByte(maxval) ? 2 : 1);
-        checkRasterSize(file, bytesPerRow * static_cast<RasterBytes>(rows), retvalP);
+        checkRasterSize(file, static_cast<std::uint64_t>(cols) * (isTwoByte(maxval) ? 2 : 1),
+                        static_cast<std::uint64_t>(rows), retvalP);
     } else {
         storeCheckResult(retvalP, check_not_possible);
     }

@@ -2,6 +2,7 @@
 // colour), whole images, the raw and plain writers and the raster size check.
 #include <kestrum/ppm.h>
 
+#include "checked_size.h"
 #include "formats_internal.h"
 
 using namespace kestrum::formats;
@@ -113,6 +114,8 @@ void ppm_writeppmrowplain(FILE *file, const pixel *pixelrow, std::size_t cols) {
 }  // namespace
 
 void ppm_writeppminit(FILE *file, int cols, int rows, sample maxval, int forceplain) {
+    kestrum::refuseNegative(rows, "number of rows", "ppm_writeppminit");
+    kestrum::refuseNegative(cols, "number of columns", "ppm_writeppminit");
     const bool plain = plainChosen(forceplain);
     if (maxval > PPM_OVERALLMAXVAL && !plain)
         pm_error("too-large maxval passed to ppm_writeppminit(): %u."
@@ -140,10 +143,8 @@ void ppm_writeppm(FILE *file, pixel *const *pixels, int cols, int rows, sample m
 
 void ppm_check(FILE *file, check_type checkType, format_code format, int cols, int rows,
                sample maxval, check_result *retvalP) {
-    if (rows < 0)
-        pm_error("Invalid number of rows passed to ppm_check(): %d", rows);
-    if (cols < 0)
-        pm_error("Invalid number of columns passed to ppm_check(): %d", cols);
+    kestrum::refuseNegative(rows, "number of rows", "ppm_check");
+    kestrum::refuseNegative(cols, "number of columns", "ppm_check");
     if (checkType != check_basic) {
         storeCheckResult(retvalP, check_not_supported);
         return;
@@ -157,9 +158,8 @@ void ppm_check(FILE *file, check_type checkType, format_code format, int cols, i
         break;
     default:
         if (format == RPPM_FORMAT) {
-            const RasterBytes bytesPerRow =
-                static_cast<RasterBytes>(cols) * (isTwoByte(maxval) ? 6 : 3);
-            checkRasterSize(file, bytesPerRow * static_cast<RasterBytes>(rows), retvalP);
+            checkRasterSize(file, static_cast<std::uint64_t>(cols) * (isTwoByte(maxval) ? 6 : 3),
+                            static_cast<std::uint64_t>(rows), retvalP);
         } else {
             storeCheckResult(retvalP, check_not_possible);
         }

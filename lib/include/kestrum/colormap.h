@@ -76,10 +76,9 @@ typedef color_count *color_histogram;
    room for the number of colours plus 5 entries, else for maxcolors
    entries. With more than maxcolors colours the result is null and
    *colorsP is maxcolors + 1. Otherwise *colorsP is the number of distinct
-   colours. A negative maxcolors counts without a limit and then fails for
-   want of memory for its room ("out of memory generating histogram").
-   The image is only read. Release the result with ppm_freecolorhist. */
-KESTRUM_API color_histogram ppm_computecolorhist(pixel **pixels, int cols, int rows,
+   colours. A negative maxcolors asks for a room no allocation gives: it is
+   fatal at once ("out of memory generating histogram"). The image is only read. Release the result with ppm_freecolorhist. */
+KESTRUM_API color_histogram ppm_computecolorhist(pixel *const *pixels, int cols, int rows,
                                                  int maxcolors, int *colorsP);
 
 /* The same, reading the rows from a file whose header has been read; maxval
@@ -91,9 +90,10 @@ KESTRUM_API color_histogram ppm_computecolorhist2(FILE *ifP, int cols, int rows,
 
 /* The distinct colours of an image in a new table whose values are pixel
    counts; null and *colorsP = maxcolors + 1 if there are more than a
-   positive maxcolors (0 or a negative maxcolors sets no limit). The image
+   positive maxcolors (0 sets no limit; a negative one is fatal at once,
+   "out of memory computing hash table", as for the histogram). The image
    is only read. Release the table with ppm_freecolorhash. */
-KESTRUM_API color_hash ppm_computecolorhash(pixel **pixels, int cols, int rows,
+KESTRUM_API color_hash ppm_computecolorhash(pixel *const *pixels, int cols, int rows,
                                             int maxcolors, int *colorsP);
 KESTRUM_API color_hash ppm_computecolorhash2(FILE *ifP, int cols, int rows,
                                              sample maxval, format_code format,
@@ -127,8 +127,8 @@ KESTRUM_API void ppm_freecolorhist(color_histogram chv);
    (rows top to bottom, columns left to right), in a new row with room for
    maxcolors pixels (release with pm_freerow). With more than maxcolors
    colours the result is null and *ncolorsP is -1. A negative maxcolors is
-   fatal, a row of that room not being obtainable. */
-KESTRUM_API pixel *ppm_computecolorrow(pixel **pixels, int cols, int rows,
+   fatal at once ("out of memory allocating a row"). */
+KESTRUM_API pixel *ppm_computecolorrow(pixel *const *pixels, int cols, int rows,
                                        int maxcolors, int *ncolorsP);
 
 /* The same for the image at the current position of a file (any format the
@@ -142,9 +142,8 @@ KESTRUM_API color_hash ppm_colorrowtocolorhash(const pixel *colorrow, int ncolor
 
 /* Sorts the row in place: by red, then green, then blue ascending when cmp
    is null; otherwise by cmp (negative: the first sorts before the second).
-   The order of equal pixels is unspecified. The comparator is kept in
-   process-wide state for the length of the sort: sorts with a comparator
-   must not run on two threads at once, nor inside a comparator. */
+   The order of equal pixels is unspecified. Sorts may run on several
+   threads at once, and a comparator may itself sort. */
 KESTRUM_API void ppm_sortcolorrow(pixel *colorrow, int ncolors,
                                   int (*cmp)(const pixel *, const pixel *));
 

@@ -40,8 +40,7 @@ KESTRUM_API void ppm_init(int *argcP, char *argv[]);
 KESTRUM_API void pgm_init(int *argcP, char *argv[]);
 KESTRUM_API void pbm_init(int *argcP, char *argv[]);
 /* Sets the program name that prefixes every message and turns messages
-   off. The pointer itself is kept: the text must outlive every later
-   message. flags is
+   off. The name is copied: the caller may free its text afterwards. flags is
    unused. Until a name is set, messages carry "kestrum". */
 KESTRUM_API void pm_init(const char *progname, unsigned int flags);
 
@@ -68,7 +67,9 @@ KESTRUM_API char *pm_arg0toprogname(const char *arg0);
 /* --- Rows, image arrays, maxval arithmetic --------------------------- */
 
 /* A row of cols elements of size bytes, uninitialised; release it with
-   pm_freerow (or free). Fatal when it cannot be had. */
+   pm_freerow (or free). Fatal when it cannot be had, and for a negative
+   cols or size ("Invalid number of columns passed to pm_allocrow(): -1");
+   pm_allocarray refuses negative counts the same way. */
 KESTRUM_API void *pm_allocrow(int cols, int size);
 KESTRUM_API void pm_freerow(void *row);
 /* An image array: rows + 1 row pointers, each row cols elements of size
@@ -77,7 +78,9 @@ KESTRUM_API void pm_freerow(void *row);
    one block cannot be had). Fatal when neither layout can be had. Release
    it with pm_freearray(array, rows), never with free. */
 KESTRUM_API void **pm_allocarray(int cols, int rows, int size);
-KESTRUM_API void pm_freearray(void **rowIndex, int rows);
+/* Releases an image array of any element type (pixel **, sample **, ...:
+   the parameter takes any of them without a cast) with its rows. */
+KESTRUM_API void pm_freearray(void *array, int rows);
 /* The bits a sample of maxval needs (1 to 16); fatal above 65535. */
 KESTRUM_API int pm_maxvaltobits(int maxval);
 /* 2^bits - 1; 0 for bits <= 0, 4294967295 from 32 bits on. */
