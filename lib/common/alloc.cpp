@@ -8,19 +8,13 @@
 
 #include "alloc_internal.h"
 #include "checked_size.h"
+#include "malloc_product.h"
 
 namespace kestrum {
 std::size_t contiguousArrayLimit = std::numeric_limits<std::size_t>::max();
 }
 
 namespace {
-
-// count * size bytes, or null when that exceeds what a 32-bit unsigned size
-// can express or the memory is not there.
-void mallocProduct(void **resultP, unsigned int count, unsigned int size) {
-    const std::size_t bytes = static_cast<std::size_t>(count) * size;
-    *resultP = UINT32_MAX / size < count ? nullptr : malloc(bytes ? bytes : 1);
-}
 
 // a * b * c as a size, or false when the product does not fit.
 bool checkedProduct(std::size_t a, std::size_t b, std::size_t c, std::size_t *result) {
@@ -49,7 +43,7 @@ void **pm_allocarray(int cols, int rows, int size) {
     kestrum::refuseNegative(cols, "number of columns", "pm_allocarray");
     kestrum::refuseNegative(size, "element size", "pm_allocarray");
     void *indexBlock = nullptr;
-    mallocProduct(&indexBlock, static_cast<unsigned int>(rows) + 1, sizeof(void *));
+    kestrum::mallocProduct(&indexBlock, static_cast<unsigned int>(rows) + 1, sizeof(void *));
     if (indexBlock == nullptr)
         pm_error("out of memory allocating row index (%u rows) for an array", static_cast<unsigned int>(rows));
     void **rowIndex = static_cast<void **>(indexBlock);

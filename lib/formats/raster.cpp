@@ -2,6 +2,7 @@
 // each of the six encodings, and the growing image array of the whole-image
 // readers.
 #include "formats_internal.h"
+#include "malloc_product.h"
 
 #include <kestrum/pbm.h>
 #include <sys/mman.h>
@@ -224,8 +225,8 @@ ImageBuilder::ImageBuilder(int cols, int rows, std::size_t elementSize)
     : cols_(cols), rows_(rows), elementSize_(elementSize) {
     // The row index follows the library's allocation rule: no more than a
     // 32-bit size, whatever the platform allows.
-    const unsigned int entries = static_cast<unsigned int>(rows) + 1;
-    void *index = UINT32_MAX / sizeof(void *) < entries ? nullptr : malloc(entries * sizeof(void *));
+    void *index;
+    mallocProduct(&index, static_cast<unsigned int>(rows) + 1, sizeof(void *));
     if (index == nullptr)
         pm_error("out of memory allocating row index (%u rows) for an array",
                  static_cast<unsigned int>(rows));
