@@ -41,6 +41,10 @@ void initFserr(fserr_state *fs, int cols);
 // Clears the error arrays of the following row.
 void floydInitRow(fserr_state *fs, int cols);
 
+// The two steps around one pixel, defined beside the straightforward row
+// conversion (floyd_pixel.cpp, in the oracle library): the program's fast
+// conversion does them inline.
+//
 // Adds the error gathered for column col to the pixel, clamped to 0..maxval.
 void floydAdjustColor(pixel *pP, sample maxval, const fserr_state *fs, int col);
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "colormap_source.h"
+#include "colormap_rules.h"
 #include "histogram_order.h"
 #include "malloc_product.h"
 #include "mediancut.h"

@@ -1,5 +1,7 @@
 // Nearest-colour search with the colour cache, and the conversion of a row
-// to colour-map colours.
+// to colour-map colours: the straightforward form (a linear scan per
+// distinct colour) that the program's fast conversion (fast_convert.h) is
+// tested against.
 #ifndef QUANTIZE_SEARCH_H
 #define QUANTIZE_SEARCH_H
 
