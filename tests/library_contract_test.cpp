@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -76,11 +77,14 @@ TEST(NegativeSizeDeathTest, RefusedByName) {
 }
 
 TEST(ProgramNameDeathTest, KeptAfterTheCallerFreesIt) {
-    char *name = strdup("freed-name");
-    pm_init(name, 0);
-    memset(name, 'x', strlen(name));
-    free(name);
-    EXPECT_EXIT(pm_error("late"), ::testing::ExitedWithCode(1), ::testing::Eq("freed-name: late\n"));
+    // A file's name, and a name longer than any file's (kept elsewhere).
+    for (const std::string &given : {std::string("freed-name"), std::string(300, 'n')}) {
+        char *name = strdup(given.c_str());
+        pm_init(name, 0);
+        memset(name, 'x', given.size());
+        free(name);
+        EXPECT_EXIT(pm_error("late"), ::testing::ExitedWithCode(1), ::testing::Eq(given + ": late\n"));
+    }
 }
 
 }  // namespace
