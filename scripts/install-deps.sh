@@ -14,6 +14,9 @@ for extra in "$@"; do
   case "$extra" in
     fuzz) command -v clang++ >/dev/null 2>&1 || need="$need clang"
           ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need="$need libclang-rt-14-dev" ;;
+    # A 32-bit C++ program must link, not only compile.
+    m32) echo 'int main() { return 0; }' | g++ -m32 -x c++ - -o /dev/null >/dev/null 2>&1 ||
+           need="$need g++-multilib" ;;
   esac
 done
 if [ -n "$need" ]; then

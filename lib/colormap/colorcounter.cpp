@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "colormap_internal.h"
+#include "histogram_order.h"
 
 namespace kestrum {
 
@@ -222,33 +223,15 @@ color_histogram ColorCounter::histogram(std::uint64_t room) const {
         room = size_;
     if (room <= UINT32_MAX)
         mallocProduct(&block, static_cast<std::uint32_t>(room), sizeof(color_count));
-    void *bucketsBlock;
-    mallocProduct(&bucketsBlock, size_, sizeof(std::uint16_t));
-    void *startBlock;
-    mallocProduct(&startBlock, COLOR_HASH_BUCKETS + 1, sizeof(std::uint32_t));
     HeapBlock<color_count> hist(static_cast<color_count *>(block));
-    HeapBlock<std::uint16_t> bucketOf(static_cast<std::uint16_t *>(bucketsBlock));
-    HeapBlock<std::uint32_t> start(static_cast<std::uint32_t *>(startBlock));
-    if (!hist.get() || !bucketOf.get() || !start.get())
+    const auto colorOf = [this](std::uint32_t i) {
+        return pixel{entries_[i].r, entries_[i].g, entries_[i].b};
+    };
+    const auto place = [&](std::uint32_t position, std::uint32_t i) {
+        hist[position] = color_count{colorOf(i), countOf(i)};
+    };
+    if (!hist.get() || !placeInHistogramOrder(size_, colorOf, place))
         pm_error("out of memory generating histogram");
-
-    // A counting sort on the bucket, fed in reverse order of first
-    // occurrence: stable, so each bucket lists its newest colour first.
-    std::memset(start.get(), 0, (COLOR_HASH_BUCKETS + 1) * sizeof(std::uint32_t));
-    for (std::uint32_t i = 0; i < size_; ++i) {
-        const Entry &e = entries_[i];
-        const int b = ppm_colorbucket(pixel{e.r, e.g, e.b});
-        bucketOf[i] = static_cast<std::uint16_t>(b);
-        ++start[static_cast<std::size_t>(b) + 1];
-    }
-    for (int b = 0; b < COLOR_HASH_BUCKETS; ++b)
-        start[b + 1] += start[b];
-    for (std::uint32_t i = size_; i-- > 0;) {
-        const Entry &e = entries_[i];
-        color_count &out = hist[start[bucketOf[i]]++];
-        out.color = pixel{e.r, e.g, e.b};
-        out.value = countOf(i);
-    }
     return hist.release();
 }
 

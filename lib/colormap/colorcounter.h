@@ -2,7 +2,7 @@
 // fast, for the histogram and colour-row builders.
 //
 // The public color_hash costs one heap block per colour and walks chains of
-// a fixed 20023 buckets, which crawls once an image has hundreds of
+// a fixed number of buckets, which crawls once an image has hundreds of
 // thousands of colours. This counter keeps the colours in one dense array
 // in order of first occurrence and finds them in one of two ways:
 //

@@ -10,20 +10,6 @@
 
 #include "colormap_internal.h"
 
-namespace kestrum {
-
-void mallocProduct(void **resultP, unsigned int count, unsigned int size) {
-    if (UINT32_MAX / size >= count) {
-        const std::size_t bytes = static_cast<std::size_t>(count) * size;
-        // A zero-byte request still yields a block the caller can free.
-        *resultP = std::malloc(bytes ? bytes : 1);
-    } else {
-        *resultP = nullptr;
-    }
-}
-
-}  // namespace kestrum
-
 color_hash ppm_alloccolorhash(void) {
     void *block;
     kestrum::mallocProduct(&block, COLOR_HASH_BUCKETS, sizeof(color_hash_entry *));

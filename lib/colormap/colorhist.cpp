@@ -36,7 +36,7 @@ constexpr int kFileSpan = 16384;
 // then, at the end of that row. The working row is allocated whether or not a file is given, so that
 // a width pm_allocrow refuses fails the same way for both variants.
 template <typename Use>
-bool forEachSpan(pixel **pixels, int cols, int rows, FILE *ifP, sample maxval, format_code format,
+bool forEachSpan(pixel *const *pixels, int cols, int rows, FILE *ifP, sample maxval, format_code format,
                  Use use) {
     const int spanCols = cols < kFileSpan ? cols : kFileSpan;
     RowBlock buffer(static_cast<pixel *>(pm_allocrow(spanCols, static_cast<int>(sizeof(pixel)))));
@@ -60,10 +60,21 @@ bool forEachSpan(pixel **pixels, int cols, int rows, FILE *ifP, sample maxval, f
     return true;
 }
 
+// A negative maxcolors, read as the unsigned room that the histogram and
+// colour-row builders allocate for it, is more than 2^31 entries, which no
+// allocation gives. Every counter refuses it the same way, with its own
+// out-of-memory message, before it reads a pixel: a file variant would
+// otherwise read the whole raster only to fail at the end.
+void refuseNegativeLimit(int maxcolors, const char *outOfMemory) {
+    if (maxcolors < 0)
+        pm_error("%s", outOfMemory);
+}
+
 // The common body of the two hash counters: null, with the count at
 // maxcolors + 1, as soon as a positive maxcolors is passed.
-color_hash computecolorhash(pixel **pixels, int cols, int rows, int maxcolors, int *colorsP,
+color_hash computecolorhash(pixel *const *pixels, int cols, int rows, int maxcolors, int *colorsP,
                             FILE *ifP, sample maxval, format_code format) {
+    refuseNegativeLimit(maxcolors, "out of memory computing hash table");
     color_hash cht = ppm_alloccolorhash();
     *colorsP = 0;
     const bool complete = forEachSpan(pixels, cols, rows, ifP, maxval, format, [&](const pixel *span, int count) {
@@ -96,8 +107,8 @@ color_hash computecolorhash(pixel **pixels, int cols, int rows, int maxcolors, i
 }
 
 // The room of a histogram made under maxcolors for `colors` colours. A
-// negative maxcolors asks for more than 32 bits can express, which the
-// allocation then refuses.
+// negative maxcolors (only ppm_colorhashtocolorhist lets one get this far)
+// asks for more than 32 bits can express, which the allocation refuses.
 std::uint64_t histogramRoom(int maxcolors, std::uint64_t colors) {
     return maxcolors != 0 ? std::uint64_t{static_cast<unsigned int>(maxcolors)} : colors + 5;
 }
@@ -105,8 +116,9 @@ std::uint64_t histogramRoom(int maxcolors, std::uint64_t colors) {
 // The common body of the two histogram counters, on the fast counter. Its
 // result is exactly that of computecolorhash followed by
 // ppm_colorhashtocolorhist.
-color_histogram computecolorhist(pixel **pixels, int cols, int rows, int maxcolors,
+color_histogram computecolorhist(pixel *const *pixels, int cols, int rows, int maxcolors,
                                  int *colorsP, FILE *ifP, sample maxval, format_code format) {
+    refuseNegativeLimit(maxcolors, "out of memory generating histogram");
     kestrum::ColorCounter counter(
         maxcolors > 0 ? static_cast<std::uint32_t>(maxcolors) : kestrum::ColorCounter::unlimited,
         "out of memory computing hash table");
@@ -134,7 +146,7 @@ bool sameColor(const pixel &a, const pixel &b) {
 
 }  // namespace
 
-color_hash ppm_computecolorhash(pixel **pixels, int cols, int rows, int maxcolors, int *colorsP) {
+color_hash ppm_computecolorhash(pixel *const *pixels, int cols, int rows, int maxcolors, int *colorsP) {
     return computecolorhash(pixels, cols, rows, maxcolors, colorsP, nullptr, 0, 0);
 }
 
@@ -143,7 +155,7 @@ color_hash ppm_computecolorhash2(FILE *ifP, int cols, int rows, sample maxval, f
     return computecolorhash(nullptr, cols, rows, maxcolors, colorsP, ifP, maxval, format);
 }
 
-color_histogram ppm_computecolorhist(pixel **pixels, int cols, int rows, int maxcolors,
+color_histogram ppm_computecolorhist(pixel *const *pixels, int cols, int rows, int maxcolors,
                                      int *colorsP) {
     return computecolorhist(pixels, cols, rows, maxcolors, colorsP, nullptr, 0, 0);
 }

@@ -16,8 +16,10 @@ namespace {
 
 using RowBlock = kestrum::HeapBlock<pixel, pm_freerow>;
 
-// The comparator the last sort was given; qsort's callback cannot carry it.
-int (*custom_cmp)(const pixel *, const pixel *);
+// The comparator of the sort running on this thread; qsort's callback
+// cannot carry it. Each sort puts back the one it found, so a comparator
+// that itself sorts leaves its caller's comparator in place.
+thread_local int (*custom_cmp)(const pixel *, const pixel *);
 
 int custom_stub(const void *a, const void *b) {
     return custom_cmp(static_cast<const pixel *>(a), static_cast<const pixel *>(b));
@@ -40,7 +42,10 @@ int pixel_cmp(const void *a, const void *b) {
 // Pixels of a map file's row read at a time.
 constexpr int kFileSpan = 16384;
 
+// A negative maxcolors is a room no allocation gives (see colorhist.cpp).
 pixel *allocColorRow(int maxcolors) {
+    if (maxcolors < 0)
+        pm_error("out of memory allocating a row");
     return static_cast<pixel *>(pm_allocrow(maxcolors, static_cast<int>(sizeof(pixel))));
 }
 
@@ -57,14 +62,14 @@ pixel *finishColorRow(RowBlock &colorrow, const kestrum::ColorCounter &counter, 
     return colorrow.release();
 }
 
-// A negative maxcolors has been refused by pm_allocrow before this is used.
+// A negative maxcolors has been refused by allocColorRow before this is used.
 std::uint32_t colorLimit(int maxcolors) {
     return static_cast<std::uint32_t>(maxcolors);
 }
 
 }  // namespace
 
-pixel *ppm_computecolorrow(pixel **pixels, int cols, int rows, int maxcolors, int *ncolorsP) {
+pixel *ppm_computecolorrow(pixel *const *pixels, int cols, int rows, int maxcolors, int *ncolorsP) {
     RowBlock colorrow(allocColorRow(maxcolors));
     kestrum::ColorCounter counter(colorLimit(maxcolors), "out of memory adding to hash table");
     bool complete = true;
@@ -110,8 +115,10 @@ void ppm_sortcolorrow(pixel *colorrow, int ncolors, int (*cmp)(const pixel *, co
     if (cmp == nullptr) {
         std::qsort(colorrow, static_cast<std::size_t>(ncolors), sizeof(pixel), pixel_cmp);
     } else {
+        const auto outer = custom_cmp;
         custom_cmp = cmp;
         std::qsort(colorrow, static_cast<std::size_t>(ncolors), sizeof(pixel), custom_stub);
+        custom_cmp = outer;
     }
 }
 
@@ -127,20 +134,36 @@ int ppm_addtocolorrow(pixel *colorrow, int *ncolorsP, int maxcolors, const pixel
     return count;
 }
 
-int ppm_findclosestcolor(const pixel *colormap, int ncolors, const pixel *colorP) {
-    // Squares of 32-bit sample differences need 64 bits each and their sum
-    // 66, so the sum is kept in 128 bits: the nearest entry is then exact
-    // for every sample value, not just up to differences of 25819.
-    __extension__ typedef unsigned __int128 Distance;
-    auto square = [](sample a, sample b) {
+namespace {
+
+// A sum of three squares of 32-bit sample differences: 64 bits each, and
+// the carries of their sum counted apart, so that the nearest entry is
+// exact for every sample value, not just up to differences of 25819.
+struct Distance {
+    std::uint64_t low = 0;
+    unsigned carries = 0;
+
+    void add(sample a, sample b) {
         const std::uint64_t d = a > b ? a - b : b - a;
-        return Distance{d * d};
-    };
+        const std::uint64_t square = d * d;
+        low += square;
+        carries += low < square;
+    }
+    bool operator<(const Distance &other) const {
+        return carries != other.carries ? carries < other.carries : low < other.low;
+    }
+};
+
+}  // namespace
+
+int ppm_findclosestcolor(const pixel *colormap, int ncolors, const pixel *colorP) {
     int best = -1;
-    Distance bestDistance = 0;
+    Distance bestDistance;
     for (int i = 0; i < ncolors; ++i) {
-        const Distance d = square(colorP->r, colormap[i].r) + square(colorP->g, colormap[i].g) +
-                           square(colorP->b, colormap[i].b);
+        Distance d;
+        d.add(colorP->r, colormap[i].r);
+        d.add(colorP->g, colormap[i].g);
+        d.add(colorP->b, colormap[i].b);
         if (best < 0 || d < bestDistance) {
             best = i;
             bestDistance = d;

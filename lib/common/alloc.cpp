@@ -7,19 +7,14 @@
 #include <limits>
 
 #include "alloc_internal.h"
+#include "checked_size.h"
+#include "malloc_product.h"
 
 namespace kestrum {
 std::size_t contiguousArrayLimit = std::numeric_limits<std::size_t>::max();
 }
 
 namespace {
-
-// count * size bytes, or null when that exceeds what a 32-bit unsigned size
-// can express or the memory is not there.
-void mallocProduct(void **resultP, unsigned int count, unsigned int size) {
-    const std::size_t bytes = static_cast<std::size_t>(count) * size;
-    *resultP = UINT32_MAX / size < count ? nullptr : malloc(bytes ? bytes : 1);
-}
 
 // a * b * c as a size, or false when the product does not fit.
 bool checkedProduct(std::size_t a, std::size_t b, std::size_t c, std::size_t *result) {
@@ -30,8 +25,10 @@ bool checkedProduct(std::size_t a, std::size_t b, std::size_t c, std::size_t *re
 }  // namespace
 
 void *pm_allocrow(int cols, int size) {
+    kestrum::refuseNegative(cols, "number of columns", "pm_allocrow");
+    kestrum::refuseNegative(size, "element size", "pm_allocrow");
     std::size_t bytes;
-    if (cols < 0 || size < 0 || !checkedProduct(static_cast<std::size_t>(cols), static_cast<std::size_t>(size), 1, &bytes))
+    if (!checkedProduct(static_cast<std::size_t>(cols), static_cast<std::size_t>(size), 1, &bytes))
         pm_error("out of memory allocating a row");
     void *row = malloc(bytes ? bytes : 1);
     if (row == nullptr)
@@ -42,19 +39,18 @@ void *pm_allocrow(int cols, int size) {
 void pm_freerow(void *row) { free(row); }
 
 void **pm_allocarray(int cols, int rows, int size) {
-    // A negative row count read as unsigned is far too many rows; the index
-    // must never be cut down to a block that entry [rows] lies outside of.
+    kestrum::refuseNegative(rows, "number of rows", "pm_allocarray");
+    kestrum::refuseNegative(cols, "number of columns", "pm_allocarray");
+    kestrum::refuseNegative(size, "element size", "pm_allocarray");
     void *indexBlock = nullptr;
-    if (rows >= 0)
-        mallocProduct(&indexBlock, static_cast<unsigned int>(rows) + 1, sizeof(void *));
+    kestrum::mallocProduct(&indexBlock, static_cast<unsigned int>(rows) + 1, sizeof(void *));
     if (indexBlock == nullptr)
         pm_error("out of memory allocating row index (%u rows) for an array", static_cast<unsigned int>(rows));
     void **rowIndex = static_cast<void **>(indexBlock);
 
     std::size_t rowBytes = 0, totalBytes = 0;
     char *block = nullptr;
-    if (cols >= 0 && size >= 0 &&
-        checkedProduct(static_cast<std::size_t>(cols), static_cast<std::size_t>(size), 1, &rowBytes) &&
+    if (checkedProduct(static_cast<std::size_t>(cols), static_cast<std::size_t>(size), 1, &rowBytes) &&
         checkedProduct(rowBytes, static_cast<std::size_t>(rows), 1, &totalBytes) &&
         totalBytes <= kestrum::contiguousArrayLimit)
         block = static_cast<char *>(malloc(totalBytes ? totalBytes : 1));
@@ -71,7 +67,8 @@ void **pm_allocarray(int cols, int rows, int size) {
     return rowIndex;
 }
 
-void pm_freearray(void **rowIndex, int rows) {
+void pm_freearray(void *array, int rows) {
+    void **rowIndex = static_cast<void **>(array);
     if (rowIndex[rows] != nullptr)
         free(rowIndex[rows]);
     else

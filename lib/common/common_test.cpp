@@ -92,7 +92,7 @@ TEST(CommonDeath, MessagesAndStatus) {
     } cases[] = {
         {[] { pm_allocarray(1, 536870912, 1); }, "prog: out of memory allocating row index (536870912 rows) for an array\n",
          1},
-        {[] { pm_allocrow(-1, 4); }, "prog: out of memory allocating a row\n", 1},
+        {[] { pm_allocrow(-1, 4); }, "prog: Invalid number of columns passed to pm_allocrow(): -1\n", 1},
         {[] { pm_maxvaltobits(65536); }, "prog: maxval of 65536 is too large!\n", 1},
         {[] { pm_lcm(2, 3, 0, 100); }, "prog: pm_lcm(): Least common multiple of zero taken.\n", 1},
         {[] { pm_openr("/nonexistent/in.ppm"); }, "prog: Unable to open file '/nonexistent/in.ppm' for reading.  "

@@ -57,7 +57,29 @@ const char *afterLastSlash(const char *path) {
 
 void pm_init(const char *progname, unsigned int /*flags*/) {
     pm_setMessage(0, nullptr);
-    pm_progname = progname;
+    // A copy of its own, so that the caller may free or reuse its text: in a
+    // static buffer for any name a file can have, so that setting a name
+    // allocates nothing, and on the heap only beyond that. Without memory
+    // for a longer copy the previous name stays.
+    static char fileName[256];
+    static char *longName = nullptr;
+    if (progname == pm_progname)
+        return;
+    const size_t bytes = strlen(progname) + 1;
+    if (bytes <= sizeof fileName) {
+        memmove(fileName, progname, bytes);
+        pm_progname = fileName;
+        free(longName);
+        longName = nullptr;
+        return;
+    }
+    char *copy = static_cast<char *>(malloc(bytes));
+    if (copy == nullptr)
+        return;
+    memcpy(copy, progname, bytes);
+    free(longName);
+    longName = copy;
+    pm_progname = longName;
 }
 
 void pm_proginit(int *argcP, char *argv[]) {

@@ -248,12 +248,11 @@ inline constexpr const char *kWriteTwoBytes = "Error writing double byte sample 
 
 // --- Raster size checks ------------------------------------------------
 
-// Raster sizes are products of two 31-bit counts and a small factor, which
-// may exceed 64 bits; they are held in 128 so that no product wraps.
-using RasterBytes = unsigned __int128;
-
-// pm_check with a raster size of any width.
-void checkRasterSize(FILE *file, RasterBytes needRasterSize, check_result *resultP);
+// pm_check with the raster size bytesPerRow x rows. The product of two
+// 31-bit counts and a small factor may pass 64 bits: such a raster is
+// larger than any file, and the message still gives its exact size.
+void checkRasterSize(FILE *file, std::uint64_t bytesPerRow, std::uint64_t rows,
+                     check_result *resultP);
 
 inline void storeCheckResult(check_result *resultP, check_result result) {
     if (resultP != nullptr)

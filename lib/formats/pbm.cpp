@@ -4,6 +4,7 @@
 // byte, leftmost in the most significant bit, each row starting a new byte.
 #include <kestrum/pbm.h>
 
+#include "checked_size.h"
 #include "formats_internal.h"
 
 using namespace kestrum::formats;
@@ -58,10 +59,8 @@ pbm_bit **pbm_readpbm(FILE *file, int *colsP, int *rowsP) {
 
 void pbm_check(FILE *file, check_type checkType, format_code format, int cols, int rows,
                check_result *retvalP) {
-    if (rows < 0)
-        pm_error("Invalid number of rows passed to pbm_check(): %d", rows);
-    if (cols < 0)
-        pm_error("Invalid number of columns passed to pbm_check(): %d", cols);
+    kestrum::refuseNegative(rows, "number of rows", "pbm_check");
+    kestrum::refuseNegative(cols, "number of columns", "pbm_check");
     if (checkType != check_basic) {
         storeCheckResult(retvalP, check_not_supported);
         return;
@@ -70,8 +69,8 @@ void pbm_check(FILE *file, check_type checkType, format_code format, int cols, i
         storeCheckResult(retvalP, check_not_possible);
         return;
     }
-    const RasterBytes bytesPerRow = (static_cast<RasterBytes>(cols) + 7) / 8;
-    checkRasterSize(file, bytesPerRow * static_cast<RasterBytes>(rows), retvalP);
+    checkRasterSize(file, (static_cast<std::uint64_t>(cols) + 7) / 8, static_cast<std::uint64_t>(rows),
+                    retvalP);
 }
 
 void pbm_nextimage(FILE *file, int *eofP) { pm_nextimage(file, eofP); }

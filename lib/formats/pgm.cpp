@@ -2,6 +2,7 @@
 // whole images, the raw and plain writers and the raster size check.
 #include <kestrum/pgm.h>
 
+#include "family_writer.h"
 #include "formats_internal.h"
 
 using namespace kestrum::formats;
@@ -56,74 +57,45 @@ sample **pgm_readpgm(FILE *file, int *colsP, int *rowsP, sample *maxvalP) {
 
 namespace {
 
-// Raw samples, each one byte or two big-endian bytes, written a chunk at a
-// time.
-void pgm_writepgmrowraw(FILE *file, const sample *grayrow, std::size_t cols, sample maxval) {
-    const bool twoBytes = isTwoByte(maxval);
-    unsigned char raw[kChunkBytes];
-    for (std::size_t done = 0; done < cols;) {
-        const std::size_t n = std::min(cols - done, kChunkBytes / 2);
-        const sample *in = grayrow + done;
-        if (twoBytes) {
-            for (std::size_t i = 0; i < n; ++i) {
-                raw[2 * i] = static_cast<unsigned char>(in[i] >> 8);
-                raw[2 * i + 1] = static_cast<unsigned char>(in[i]);
-            }
-        } else {
-            for (std::size_t i = 0; i < n; ++i)
-                raw[i] = static_cast<unsigned char>(in[i]);
-        }
-        writeExactly(file, raw, twoBytes ? 2 * n : n, twoBytes ? kWriteTwoBytes : kWriteOneByte);
-        done += n;
-    }
-}
-
 // 17 samples to a line, one blank between them, whatever their digits.
-void pgm_writepgmrowplain(FILE *file, const sample *grayrow, std::size_t cols) {
-    PlainWriter out(file);
-    int charcount = 0;
-    for (std::size_t col = 0; col < cols; ++col) {
-        out.room();
-        if (charcount > 64) {
-            out.put('\n');
-            charcount = 0;
-        } else if (charcount > 0) {
-            out.put(' ');
-            charcount += 1;
-        }
-        out.putus(grayrow[col]);
-        charcount += 3;
+struct GrayFamily {
+    using Element = sample;
+    static constexpr std::size_t kSamples = 1;
+    static sample sampleOf(sample s, std::size_t) { return s; }
+    static constexpr char kPlainMagic = PGM_MAGIC2;
+    static constexpr char kRawMagic = RPGM_MAGIC2;
+    static constexpr format_code kRawFormat = RPGM_FORMAT;
+    static constexpr sample kOverallMaxval = PGM_OVERALLMAXVAL;
+    static constexpr const char *kInitName = "pgm_writepgminit";
+    static constexpr const char *kCheckName = "pgm_check";
+    static constexpr const char *kTooLargeMaxval =
+        "too-large maxval passed to ppm_writepgminit(): %u.\n"
+        "Maximum allowed by the PGM format is %d.";
+    static constexpr char kSeparator[] = " ";
+    static constexpr int kLineWidth = 3;
+    // A PBM raster within a PGM check.
+    static bool checkSmaller(FILE *file, check_type checkType, format_code format, int cols, int rows,
+                             sample, check_result *retvalP) {
+        if (format_family(format) != PBM_TYPE)
+            return false;
+        pbm_check(file, checkType, format, cols, rows, retvalP);
+        return true;
     }
-    if (charcount > 0) {
-        out.room();
-        out.put('\n');
-    }
-}
+};
 
 }  // namespace
 
 void pgm_writepgminit(FILE *file, int cols, int rows, sample maxval, int forceplain) {
-    const bool plain = plainChosen(forceplain);
-    if (maxval > PGM_OVERALLMAXVAL && !plain)
-        pm_error("too-large maxval passed to ppm_writepgminit(): %u.\n"
-                 "Maximum allowed by the PGM format is %d.",
-                 maxval, PGM_OVERALLMAXVAL);
-    const char digit = plain || maxval > PGM_OVERALLMAXVAL ? PGM_MAGIC2 : RPGM_MAGIC2;
-    fprintf(file, "%c%c\n%d %d\n%u\n", PM_MAGIC1, digit, cols, rows, maxval);
+    writeHeader<GrayFamily>(file, cols, rows, maxval, forceplain);
 }
 
 void pgm_writepgmrow(FILE *file, const sample *grayrow, int cols, sample maxval, int forceplain) {
-    if (!plainChosen(forceplain) && maxval <= PGM_OVERALLMAXVAL)
-        pgm_writepgmrowraw(file, grayrow, spanCount(cols), maxval);
-    else
-        pgm_writepgmrowplain(file, grayrow, spanCount(cols));
+    writeRow<GrayFamily>(file, grayrow, cols, maxval, forceplain);
 }
 
 void pgm_writepgm(FILE *file, sample *const *grays, int cols, int rows, sample maxval,
                   int forceplain) {
-    pgm_writepgminit(file, cols, rows, maxval, forceplain);
-    for (int row = 0; row < rows; ++row)
-        pgm_writepgmrow(file, grays[row], cols, maxval, forceplain);
+    writeImage<GrayFamily>(file, grays, cols, rows, maxval, forceplain);
 }
 
 void pgm_writerawsample(FILE *file, sample value, sample maxval) {
@@ -142,22 +114,7 @@ void pgm_writerawsample(FILE *file, sample value, sample maxval) {
 
 void pgm_check(FILE *file, check_type checkType, format_code format, int cols, int rows,
                sample maxval, check_result *retvalP) {
-    if (rows < 0)
-        pm_error("Invalid number of rows passed to pgm_check(): %d", rows);
-    if (cols < 0)
-        pm_error("Invalid number of columns passed to pgm_check(): %d", cols);
-    if (checkType != check_basic) {
-        storeCheckResult(retvalP, check_not_supported);
-        return;
-    }
-    if (format_family(format) == PBM_TYPE) {
-        pbm_check(file, checkType, format, cols, rows, retvalP);
-    } else if (format == RPGM_FORMAT) {
-        const RasterBytes bytesPerRow = static_cast<RasterBytes>(cols) * (isTwoByte(maxval) ? 2 : 1);
-        checkRasterSize(file, bytesPerRow * static_cast<RasterBytes>(rows), retvalP);
-    } else {
-        storeCheckResult(retvalP, check_not_possible);
-    }
+    checkRaster<GrayFamily>(file, checkType, format, cols, rows, maxval, retvalP);
 }
 
 void pgm_nextimage(FILE *file, int *eofP) { pm_nextimage(file, eofP); }

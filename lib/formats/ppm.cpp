@@ -2,6 +2,7 @@
 // colour), whole images, the raw and plain writers and the raster size check.
 #include <kestrum/ppm.h>
 
+#include "family_writer.h"
 #include "formats_internal.h"
 
 using namespace kestrum::formats;
@@ -51,119 +52,59 @@ pixel **ppm_readppm(FILE *file, int *colsP, int *rowsP, sample *maxvalP) {
 
 namespace {
 
-// Raw pixels, red, green, blue, each sample one byte or two big-endian
-// bytes, written a chunk at a time.
-void ppm_writeppmrowraw(FILE *file, const pixel *pixelrow, std::size_t cols, sample maxval) {
-    const bool twoBytes = isTwoByte(maxval);
-    unsigned char raw[kChunkBytes];
-    for (std::size_t done = 0; done < cols;) {
-        const std::size_t n = std::min(cols - done, kChunkBytes / 6);
-        const pixel *in = pixelrow + done;
-        if (twoBytes) {
-            for (std::size_t i = 0; i < n; ++i) {
-                unsigned char *p = raw + 6 * i;
-                p[0] = static_cast<unsigned char>(in[i].r >> 8);
-                p[1] = static_cast<unsigned char>(in[i].r);
-                p[2] = static_cast<unsigned char>(in[i].g >> 8);
-                p[3] = static_cast<unsigned char>(in[i].g);
-                p[4] = static_cast<unsigned char>(in[i].b >> 8);
-                p[5] = static_cast<unsigned char>(in[i].b);
-            }
-        } else {
-            for (std::size_t i = 0; i < n; ++i) {
-                unsigned char *p = raw + 3 * i;
-                p[0] = static_cast<unsigned char>(in[i].r);
-                p[1] = static_cast<unsigned char>(in[i].g);
-                p[2] = static_cast<unsigned char>(in[i].b);
-            }
-        }
-        writeExactly(file, raw, n * (twoBytes ? 6 : 3), twoBytes ? kWriteTwoBytes : kWriteOneByte);
-        done += n;
-    }
-}
-
 // 6 pixels to a line, two blanks between pixels and one between the samples
 // of a pixel, whatever their digits.
-void ppm_writeppmrowplain(FILE *file, const pixel *pixelrow, std::size_t cols) {
-    PlainWriter out(file);
-    int charcount = 0;
-    for (std::size_t col = 0; col < cols; ++col) {
-        out.room();
-        if (charcount > 64) {
-            out.put('\n');
-            charcount = 0;
-        } else if (charcount > 0) {
-            out.put(' ');
-            out.put(' ');
-            charcount += 2;
+struct ColorFamily {
+    using Element = pixel;
+    static constexpr std::size_t kSamples = 3;
+    static sample sampleOf(const pixel &p, std::size_t k) { return k == 0 ? p.r : k == 1 ? p.g : p.b; }
+    static constexpr char kPlainMagic = PPM_MAGIC2;
+    static constexpr char kRawMagic = RPPM_MAGIC2;
+    static constexpr format_code kRawFormat = RPPM_FORMAT;
+    static constexpr sample kOverallMaxval = PPM_OVERALLMAXVAL;
+    static constexpr const char *kInitName = "ppm_writeppminit";
+    static constexpr const char *kCheckName = "ppm_check";
+    static constexpr const char *kTooLargeMaxval =
+        "too-large maxval passed to ppm_writeppminit(): %u."
+        "Maximum allowed by the PPM format is %d.";
+    static constexpr char kSeparator[] = "  ";
+    static constexpr int kLineWidth = 11;
+    // A PBM or PGM raster within a PPM check.
+    static bool checkSmaller(FILE *file, check_type checkType, format_code format, int cols, int rows,
+                             sample maxval, check_result *retvalP) {
+        switch (format_family(format)) {
+        case PBM_TYPE:
+            pbm_check(file, checkType, format, cols, rows, retvalP);
+            return true;
+        case PGM_TYPE:
+            pgm_check(file, checkType, format, cols, rows, maxval, retvalP);
+            return true;
+        default:
+            return false;
         }
-        out.putus(pixelrow[col].r);
-        out.put(' ');
-        out.putus(pixelrow[col].g);
-        out.put(' ');
-        out.putus(pixelrow[col].b);
-        charcount += 11;
     }
-    if (charcount > 0) {
-        out.room();
-        out.put('\n');
-    }
-}
+};
 
 }  // namespace
 
 void ppm_writeppminit(FILE *file, int cols, int rows, sample maxval, int forceplain) {
-    const bool plain = plainChosen(forceplain);
-    if (maxval > PPM_OVERALLMAXVAL && !plain)
-        pm_error("too-large maxval passed to ppm_writeppminit(): %u."
-                 "Maximum allowed by the PPM format is %d.",
-                 maxval, PPM_OVERALLMAXVAL);
-    const char digit = plain || maxval > PPM_OVERALLMAXVAL ? PPM_MAGIC2 : RPPM_MAGIC2;
-    fprintf(file, "%c%c\n%d %d\n%u\n", PM_MAGIC1, digit, cols, rows, maxval);
+    writeHeader<ColorFamily>(file, cols, rows, maxval, forceplain);
 }
 
 void ppm_writeppmrow(FILE *file, const pixel *pixelrow, int cols, sample maxval, int forceplain) {
-    if (!plainChosen(forceplain) && maxval <= PPM_OVERALLMAXVAL)
-        ppm_writeppmrowraw(file, pixelrow, spanCount(cols), maxval);
-    else
-        ppm_writeppmrowplain(file, pixelrow, spanCount(cols));
+    writeRow<ColorFamily>(file, pixelrow, cols, maxval, forceplain);
 }
 
 void ppm_writeppm(FILE *file, pixel *const *pixels, int cols, int rows, sample maxval,
                   int forceplain) {
-    ppm_writeppminit(file, cols, rows, maxval, forceplain);
-    for (int row = 0; row < rows; ++row)
-        ppm_writeppmrow(file, pixels[row], cols, maxval, forceplain);
+    writeImage<ColorFamily>(file, pixels, cols, rows, maxval, forceplain);
 }
 
 // --- Checks and streams -----------------------------------------------
 
 void ppm_check(FILE *file, check_type checkType, format_code format, int cols, int rows,
                sample maxval, check_result *retvalP) {
-    if (rows < 0)
-        pm_error("Invalid number of rows passed to ppm_check(): %d", rows);
-    if (cols < 0)
-        pm_error("Invalid number of columns passed to ppm_check(): %d", cols);
-    if (checkType != check_basic) {
-        storeCheckResult(retvalP, check_not_supported);
-        return;
-    }
-    switch (format_family(format)) {
-    case PBM_TYPE:
-        pbm_check(file, checkType, format, cols, rows, retvalP);
-        break;
-    case PGM_TYPE:
-        pgm_check(file, checkType, format, cols, rows, maxval, retvalP);
-        break;
-    default:
-        if (format == RPPM_FORMAT) {
-            const RasterBytes bytesPerRow =
-                static_cast<RasterBytes>(cols) * (isTwoByte(maxval) ? 6 : 3);
-            checkRasterSize(file, bytesPerRow * static_cast<RasterBytes>(rows), retvalP);
-        } else {
-            storeCheckResult(retvalP, check_not_possible);
-        }
-    }
+    checkRaster<ColorFamily>(file, checkType, format, cols, rows, maxval, retvalP);
 }
 
 void ppm_nextimage(FILE *file, int *eofP) { pm_nextimage(file, eofP); }

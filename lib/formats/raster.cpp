@@ -2,6 +2,7 @@
 // each of the six encodings, and the growing image array of the whole-image
 // readers.
 #include "formats_internal.h"
+#include "malloc_product.h"
 
 #include <kestrum/pbm.h>
 #include <sys/mman.h>

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace kestrum::options {
+
 namespace {
 
 const char conversionFailed[] =
@@ -80,6 +82,8 @@ option_entry *optStructTblToEntryTbl(const old_option_entry *old) {
     converted[count] = option_entry{0, nullptr, kind_end, nullptr, nullptr, 0};
     return converted;
 }
+
+}  // namespace kestrum::options
 
 void optParseOptions2(int *argcP, char *argv[], old_option_table table, unsigned long flags) {
     option_entry *converted = convertOrFail(table.entries);

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace kestrum::options {
+
 option_fatal_function optFatal = optFatalFunc;
 
 namespace {
@@ -148,10 +150,6 @@ void optFatalFunc(const char *format, ...) {
     exit(99);
 }
 
-void optSetFatalFunc(option_fatal_function fatalFunc) {
-    optFatal = fatalFunc != nullptr ? fatalFunc : optFatalFunc;
-}
-
 int optStructCount(const option_entry *entries) {
     int count = 0;
     if (entries == nullptr)
@@ -225,4 +223,10 @@ void optExecute(option_entry entry, char *value, int isLong) {
         // kind_end and unknown codes: the occurrence is only counted.
         break;
     }
+}
+
+}  // namespace kestrum::options
+
+void optSetFatalFunc(option_fatal_function fatalFunc) {
+    optFatal = fatalFunc != nullptr ? fatalFunc : optFatalFunc;
 }

@@ -1,9 +1,13 @@
 // Private steps of the option parser, shared by its sources and its tests.
-// None of these is part of the library's interface.
+// None of these is part of the library's interface: they live in a
+// namespace of their own, so that no program linking the static library
+// meets them (a program may well define its own optFatal).
 #ifndef KESTRUM_OPTIONS_INTERNAL_H
 #define KESTRUM_OPTIONS_INTERNAL_H
 
 #include <kestrum/options.h>
+
+namespace kestrum::options {
 
 // --- One table and one occurrence (option_table.cpp) ---------------------
 
@@ -51,5 +55,10 @@ void argvRemove(int *argcP, char *argv[], int index);
 option_entry optStructToEntry(old_option_entry old);
 // A malloc'ed converted table with its own end entry, or null.
 option_entry *optStructTblToEntryTbl(const old_option_entry *old);
+
+}  // namespace kestrum::options
+
+// The parser's sources and tests name these steps as they always have.
+using namespace kestrum::options;
 
 #endif

@@ -19,6 +19,8 @@
 
 #include <cstring>
 
+namespace kestrum::options {
+
 namespace {
 
 bool isDecimalDigit(char c) {
@@ -95,6 +97,8 @@ void parse_short_option_token(char *argv[], int argc, int index,
         return;
     }
 }
+
+}  // namespace kestrum::options
 
 void optParseOptions3(int *argcP, char *argv[], option_table table,
                       unsigned int /*tableSize*/, unsigned long /*flags*/) {

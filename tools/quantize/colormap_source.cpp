@@ -6,14 +6,6 @@
 
 namespace quantize {
 
-sample rescaleSample(sample s, sample oldmaxval, sample newmaxval) {
-    if (oldmaxval == 0)
-        return 0;
-    // Below 2^32 for samples and maxvals up to 65535, which the image
-    // readers' callers guarantee.
-    return (s * newmaxval + oldmaxval / 2) / oldmaxval;
-}
-
 void rescaleImage(pixel **pixels, int cols, int rows, sample oldmaxval, sample newmaxval) {
     for (int row = 0; row < rows; ++row) {
         pixel *p = pixels[row];

@@ -1,20 +1,16 @@
 // Where the colour map comes from: the input image's own colours (counted,
 // with the maxval lowered until they fit, then cut down by the median cut),
-// or the distinct colours of a map image.
+// or the distinct colours of a map image. The straightforward form, on rows
+// of pixels rewritten in place, that the packed sources
+// (packed_colormap_source.h) are tested against.
 #ifndef QUANTIZE_COLORMAP_SOURCE_H
 #define QUANTIZE_COLORMAP_SOURCE_H
 
 #include <kestrum/colormap.h>
 
+#include "colormap_rules.h"
+
 namespace quantize {
-
-// The most distinct colours a histogram is built for.
-constexpr int kMaxHistogramColors = 32767;
-
-// sample scaled from maxval oldmaxval to newmaxval, rounded to nearest:
-// (s * new + old / 2) / old. Every sample of an image of maxval 0 is 0, and
-// so is its rescaled value.
-sample rescaleSample(sample s, sample oldmaxval, sample newmaxval);
 
 // Rescales every sample of the image in place.
 void rescaleImage(pixel **pixels, int cols, int rows, sample oldmaxval, sample newmaxval);

@@ -308,8 +308,8 @@ void FastConverter::convertPlain(const Word *row, int cols, pixel *out) {
 }
 
 // One pixel of Floyd-Steinberg as floydAdjustColor, the search and
-// floydPropagateErr do it: the error is fixed point with 1024 to a step, so
-// each share err * w / 16 of err = diff * 1024 is exactly diff * 64 * w.
+// floydPropagateErr do it: each share of err = diff * kFserrScale is
+// exactly diff times that share of one step (see floyd.h).
 template <typename Word, bool LeftToRight, bool Cells>
 void FastConverter::convertDithered(const Word *row, int cols, pixel *out, fserr_state *fs) {
     using P = Packing<Word>;
@@ -340,10 +340,10 @@ void FastConverter::convertDithered(const Word *row, int cols, pixel *out, fserr
         const int behind = LeftToRight ? col : col + 2;
         for (int k = 0; k < 3; ++k) {
             const std::int32_t diff = static_cast<std::int32_t>(adjusted[k]) - static_cast<std::int32_t>(chosenSamples[k]);
-            thisErr[k][ahead] += diff * 448;
-            nextErr[k][behind] += diff * 192;
-            nextErr[k][col + 1] += diff * 320;
-            nextErr[k][ahead] += diff * 64;
+            thisErr[k][ahead] += diff * kShareAhead;
+            nextErr[k][behind] += diff * kShareBehindBelow;
+            nextErr[k][col + 1] += diff * kShareBelow;
+            nextErr[k][ahead] += diff * kShareAheadBelow;
         }
         out[col] = chosen;
     }

@@ -24,6 +24,16 @@ struct fserr_state {
 
 constexpr std::int32_t kFserrScale = 1024;
 
+// The Floyd-Steinberg shares of an error of one sample step: 7/16 ahead in
+// this row, 3/16 behind, 5/16 straight and 1/16 ahead in the next. While the
+// scale is a multiple of 16 a share of the error diff * kFserrScale is
+// exactly diff times the share of one step, with nothing lost to rounding.
+static_assert(kFserrScale % 16 == 0, "the shares of one step must be whole");
+constexpr std::int32_t kShareAhead = kFserrScale * 7 / 16;
+constexpr std::int32_t kShareBehindBelow = kFserrScale * 3 / 16;
+constexpr std::int32_t kShareBelow = kFserrScale * 5 / 16;
+constexpr std::int32_t kShareAheadBelow = kFserrScale * 1 / 16;
+
 // Allocates the six arrays and gives the current ones random starting errors
 // in -1024..1023 from the platform's rand, seeded with time ^ pid.
 void initFserr(fserr_state *fs, int cols);
@@ -53,6 +63,10 @@ private:
 // Clears the error arrays of the following row.
 void floydInitRow(fserr_state *fs, int cols);
 
+// The two steps around one pixel, defined beside the straightforward row
+// conversion (floyd_pixel.cpp, in the oracle library): the program's fast
+// conversion does them inline.
+//
 // Adds the error gathered for column col to the pixel, clamped to 0..maxval.
 void floydAdjustColor(pixel *pP, sample maxval, const fserr_state *fs, int col);
 

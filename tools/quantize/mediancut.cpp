@@ -17,6 +17,8 @@
 #include <queue>
 #include <vector>
 
+#include "malloc_product.h"
+
 namespace quantize {
 
 namespace {
@@ -191,15 +193,6 @@ int sumcompare(const color_box &a, const color_box &b) {
     return b.pixel_count - a.pixel_count;
 }
 
-void mallocProduct(void **resultP, unsigned int count, unsigned int size) {
-    if (UINT32_MAX / size < count) {
-        *resultP = nullptr;
-        return;
-    }
-    const std::size_t bytes = static_cast<std::size_t>(count) * size;
-    *resultP = malloc(bytes > 0 ? bytes : 1);
-}
-
 void resortBoxesAfterCut(color_box *boxes, int boxCount, int cut) {
     const color_box shrunk = boxes[cut];
     const color_box added = boxes[boxCount - 1];
@@ -228,8 +221,8 @@ color_histogram mediancut(color_histogram chv, int colors, int sum, sample maxva
                           int newcolors) {
     void *boxBlock = nullptr;
     void *mapBlock = nullptr;
-    mallocProduct(&boxBlock, static_cast<unsigned int>(newcolors), sizeof(color_box));
-    mallocProduct(&mapBlock, static_cast<unsigned int>(newcolors), sizeof(color_count));
+    kestrum::mallocProduct(&boxBlock, static_cast<unsigned int>(newcolors), sizeof(color_box));
+    kestrum::mallocProduct(&mapBlock, static_cast<unsigned int>(newcolors), sizeof(color_count));
     if (boxBlock == nullptr || mapBlock == nullptr)
         pm_error("out of memory");
     const std::unique_ptr<color_box, decltype(&free)> boxList(static_cast<color_box *>(boxBlock),
@@ -322,7 +315,7 @@ color_histogram mediancutColors(color_histogram chv, int colors, int sum, sample
     const int boxCount = static_cast<int>(boxes.size());
     const int mapColors = boxCount + (boxCount < newcolors ? 1 : 0);
     void *mapBlock = nullptr;
-    mallocProduct(&mapBlock, static_cast<unsigned int>(mapColors), sizeof(color_count));
+    kestrum::mallocProduct(&mapBlock, static_cast<unsigned int>(mapColors), sizeof(color_count));
     if (mapBlock == nullptr)
         pm_error("out of memory");
     color_histogram colormap = static_cast<color_histogram>(mapBlock);

@@ -1,5 +1,5 @@
 // Median cut: choosing N representative colours from an image's colour
-// histogram, and the quantizer's checked allocation.
+// histogram.
 #ifndef QUANTIZE_MEDIANCUT_H
 #define QUANTIZE_MEDIANCUT_H
 
@@ -25,10 +25,6 @@ int redcompare(const color_count &a, const color_count &b);
 int greencompare(const color_count &a, const color_count &b);
 int bluecompare(const color_count &a, const color_count &b);
 int sumcompare(const color_box &a, const color_box &b);
-
-// Stores count * size bytes from malloc through resultP, or null without
-// allocating when the product would not fit in 32 bits unsigned. size > 0.
-void mallocProduct(void **resultP, unsigned int count, unsigned int size);
 
 // The colour map of exactly newcolors entries chosen from the histogram of
 // colors entries (reordered in place) whose pixel counts add up to sum.

@@ -7,19 +7,14 @@
 #include <cstdlib>
 #include <memory>
 
-#include "colormap_source.h"
+#include "colormap_rules.h"
+#include "histogram_order.h"
+#include "malloc_product.h"
 #include "mediancut.h"
 
 namespace quantize {
 
 namespace {
-
-// The bucket of the library's colour hash table: histogram order is
-// ascending bucket.
-std::uint32_t colorBucket(sample r, sample g, sample b) {
-    const std::uint32_t h = (r * 33023u + g * 30013u + b * 27011u) & 0x7fffffffu;
-    return h % 20023u;
-}
 
 unsigned bitWidth(sample m) {
     unsigned bits = 0;
@@ -74,20 +69,16 @@ public:
     // The histogram in the chained table's order, with room for the limit.
     color_histogram histogram() const {
         void *block;
-        mallocProduct(&block, kLimit, sizeof(color_count));
-        if (block == nullptr)
-            pm_error("out of memory generating histogram");
+        kestrum::mallocProduct(&block, kLimit, sizeof(color_count));
         auto *chv = static_cast<color_count *>(block);
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> order;  // bucket, first occurrence
-        order.reserve(colors_.size());
-        for (std::uint32_t i = 0; i < colors_.size(); ++i)
-            order.emplace_back(colorBucket(colors_[i].r, colors_[i].g, colors_[i].b), i);
-        std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) {
-            return a.first != b.first ? a.first < b.first : a.second > b.second;
-        });
-        for (std::size_t k = 0; k < order.size(); ++k) {
-            chv[k].color = colors_[order[k].second];
-            chv[k].value = static_cast<int>(counts_[order[k].second]);
+        const auto colorOf = [this](std::uint32_t i) { return colors_[i]; };
+        const auto place = [&](std::uint32_t position, std::uint32_t i) {
+            chv[position] = color_count{colors_[i], static_cast<int>(counts_[i])};
+        };
+        if (chv == nullptr ||
+            !kestrum::placeInHistogramOrder(static_cast<std::uint32_t>(colors_.size()), colorOf, place)) {
+            std::free(chv);
+            pm_error("out of memory generating histogram");
         }
         return chv;
     }
@@ -251,7 +242,7 @@ void computeColorMapFromInputPacked(const PackedImage &image, int newcolors,
     int mapColors;
     computeChosenColorMapPacked(image, newcolors, true, &chosen, &mapColors, newmaxvalP, scaleP);
     void *block = nullptr;
-    mallocProduct(&block, static_cast<unsigned int>(newcolors), sizeof(color_count));
+    kestrum::mallocProduct(&block, static_cast<unsigned int>(newcolors), sizeof(color_count));
     if (block == nullptr)
         pm_error("out of memory");
     auto *colormap = static_cast<color_histogram>(block);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "image_input.h"
+#include "image_checks.h"
 
 namespace quantize {
 

@@ -10,10 +10,9 @@
 #include <queue>
 #include <utility>
 
-#include "colormap_source.h"
+#include "colormap_rules.h"
 #include "nearest.h"
 #include "out_of_memory.h"
-#include "search.h"
 
 namespace quantize {
 

@@ -49,10 +49,6 @@ int nearestEntry(const color_count *colormap, int ncolors, const pixel &color) {
 
 }  // namespace
 
-std::uint64_t colorDistance(const pixel &a, const pixel &b, sample maxval) {
-    return maxval > 255 ? distance<true>(a, b) : distance<false>(a, b);
-}
-
 void searchColormap(const color_count *colormap, int ncolors, sample r, sample g, sample b,
                     sample maxval, int *indexP) {
     const pixel color{r, g, b};

@@ -1,5 +1,7 @@
 // Nearest-colour search with the colour cache, and the conversion of a row
-// to colour-map colours.
+// to colour-map colours: the straightforward form (a linear scan per
+// distinct colour) that the program's fast conversion (fast_convert.h) is
+// tested against.
 #ifndef QUANTIZE_SEARCH_H
 #define QUANTIZE_SEARCH_H
 
@@ -22,12 +24,10 @@ extern int usehash;
 // that 16-bit colours far apart do not overflow.
 std::uint64_t sqr(std::int64_t x);
 
-// The distance the search minimises: the sum of the squared channel
-// differences, each first divided by 16 (truncating) when maxval > 255.
-std::uint64_t colorDistance(const pixel &a, const pixel &b, sample maxval);
-
 // Stores through indexP the index of the colour-map entry nearest to
-// (r, g, b), the lowest index among equals, by a full linear scan; then adds
+// (r, g, b), the lowest index among equals, by a full linear scan (the
+// distance: the sum of the squared channel differences, each first divided
+// by 16, truncating, when maxval > 255); then adds
 // the answer to cht while usehash is set. ncolors > 0.
 void searchColormap(const color_count *colormap, int ncolors, sample r, sample g, sample b,
                     sample maxval, int *indexP);

@@ -5,8 +5,15 @@
 
    An image starts with a two-byte magic number ('P' and a digit), then the
    width and the height and, for PGM and PPM, the maxval, each an unsigned
-   decimal integer token. Every failure is fatal: it is reported through
-   pm_error and the process ends with status 1. */
+   decimal integer token. Every failure here and in the pbm.h, pgm.h and
+   ppm.h readers, writers and checks is fatal: it is reported through
+   pm_error and the process ends with status 1. (The writers' headers and plain
+   rows are the exception: a failed write of them is left in the stream's
+   error state, which pm_close reports as a message.)
+
+   Threads: every function may run on several threads at once, each with
+   its own stream; scratch buffers are per thread. The writers read
+   pm_plain_output, which is set at start-up. */
 #ifndef KESTRUM_FORMAT_H
 #define KESTRUM_FORMAT_H
 
@@ -52,14 +59,16 @@ KESTRUM_API int format_family(format_code format);
 
 /* --- Header tokenizer ------------------------------------------------ */
 
-/* The format code of the next two bytes (not checked for validity). */
+/* The format code of the next two bytes (not checked for validity); fatal
+   at end of file. */
 KESTRUM_API int pm_readmagicnumber(FILE *ifP);
 /* The next character, a '#' comment read as the line end that closes it. */
 KESTRUM_API char pm_getc(FILE *ifP);
 /* The next byte as it is, comments not recognised. */
 KESTRUM_API unsigned char pm_getrawbyte(FILE *ifP);
 /* The next unsigned decimal integer token (at most 2147483640); the one
-   character that ends it is consumed. */
+   character that ends it is consumed. Fatal on anything else before it, on
+   a larger value, and at end of file. */
 KESTRUM_API unsigned int pm_getuint(FILE *ifP);
 
 /* --- Raw raster size checks ------------------------------------------ */
@@ -77,7 +86,8 @@ enum {
 
 /* Compares the bytes left in a regular file with a raster size; a file too
    short is fatal. Stores through resultP only when it is not null. Sizes are
-   64-bit, so files of 2 GiB and more are sized correctly. */
+   64-bit, so files of 2 GiB and more are sized correctly. The stream's
+   position is not moved. */
 KESTRUM_API void pm_check(FILE *file, check_type checkType, uint64_t needRasterSize,
                           check_result *resultP);
 

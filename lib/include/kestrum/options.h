@@ -4,7 +4,12 @@
 
    Errors are reported through a replaceable fatal hook. The default hook
    flushes standard output, writes the message to standard error exactly as
-   formatted (no program-name prefix) and ends the process with status 99. */
+   formatted (no program-name prefix) and ends the process with status 99.
+   The parser allocates nothing that outlives a call and keeps no pointer to
+   the table; values of kind_string point into argv.
+
+   Threads: the fatal hook and the buffer that names an option in messages
+   are process-wide: parse on one thread at a time. */
 #ifndef KESTRUM_OPTIONS_H
 #define KESTRUM_OPTIONS_H
 
@@ -17,20 +22,24 @@ extern "C" {
 
 /* What an option takes and how its value text is converted. The numeric
    codes are part of the table format. Codes above 7 are tolerated: such an
-   option takes no value and each occurrence only raises its counter. */
+   option takes no value and each occurrence only raises its counter.
+   A variable target must have exactly the C type named with its kind: the
+   parser stores that many bytes, so a narrower variable has its neighbour
+   overwritten. A value out of the type's range, or with anything after the
+   number, is an error reported through the fatal hook. */
 #ifdef __cplusplus
 enum option_kind : int {
 #else
 enum option_kind {
 #endif
     kind_end = 0,    /* ends the table */
-    kind_flag = 1,   /* no value; stores the int 1 */
-    kind_string = 2, /* stores the address of the value text (no copy) */
-    kind_int = 3,    /* base 10, signed 32-bit range */
-    kind_uint = 4,   /* base 10, unsigned 32-bit; "-1" is 4294967295 */
-    kind_long = 5,   /* base 10, the platform's long */
-    kind_ulong = 6,  /* base 10, the platform's unsigned long */
-    kind_float = 7   /* base 10, rounded to single precision */
+    kind_flag = 1,   /* no value; int target, set to 1 */
+    kind_string = 2, /* const char * target: the address of the value text */
+    kind_int = 3,    /* int target (32 bits), base 10 */
+    kind_uint = 4,   /* unsigned int target (32 bits), base 10; "-1" is 4294967295 */
+    kind_long = 5,   /* long target, base 10 */
+    kind_ulong = 6,  /* unsigned long target, base 10 */
+    kind_float = 7   /* float target, base 10, rounded to single precision */
 };
 typedef enum option_kind option_kind;
 
@@ -78,8 +87,8 @@ typedef struct {
    return, the parser ends the process with status 99 itself. */
 typedef void (*option_fatal_function)(const char *format, ...);
 
-/* Makes fatalFunc the hook for every later error; null restores the
-   default hook. */
+/* Makes fatalFunc the hook for every later error, in every parse until it
+   is replaced; null restores the default hook. */
 KESTRUM_API void optSetFatalFunc(option_fatal_function fatalFunc);
 
 /* Parses the options of argv by `table` and removes them (and their values)
@@ -106,7 +115,8 @@ typedef struct {
     const old_option_entry *entries;
 } old_option_table;
 
-/* Converts the table and parses exactly as optParseOptions3 does. */
+/* Converts the table and parses exactly as optParseOptions3 does. Fatal
+   through the hook when the converted table cannot be allocated. */
 KESTRUM_API void optParseOptions2(int *argcP, char *argv[], old_option_table table,
                                   unsigned long flags);
 

@@ -1,4 +1,6 @@
-/* Types shared by every unit of libkestrum: samples, pixels, bits. */
+/* Types shared by every unit of libkestrum: samples, pixels, bits.
+
+   Every public header compiles as C (C89 and later) and C++. */
 #ifndef KESTRUM_TYPES_H
 #define KESTRUM_TYPES_H
 
@@ -24,7 +26,11 @@
 extern "C" {
 #endif
 
-/* One sample value, 0 to the image's maxval. */
+/* One sample value. An image's samples should lie from 0 to its maxval,
+   but the readers do not enforce it: they deliver what the file holds, a
+   raw sample up to 255 (one byte) or 65535 (two bytes), a plain one up to
+   2147483640, whatever the maxval. A caller that relies on the range checks
+   it. */
 typedef uint32_t sample;
 
 /* A colour: red, green, blue samples. */
