@@ -12,8 +12,9 @@ pc() { "$PKG_CONFIG" "$@" kestrum | sed 's/ *$//'; }
 name() { sed -E 's/\(.*//; s/.*[^A-Za-z0-9_]([A-Za-z_][A-Za-z0-9_]*) *$/\1/' "$@" | sort -u; }
 case $1 in
 install) rm -rf "$PREFIX" && "$CMAKE" --install "$BUILD_DIR" --prefix "$PREFIX" > /dev/null ;;
-pkgconfig)  # strict C99: the public headers must serve any C program
+pkgconfig)  # strict C89 and C99: the public headers must serve any C program
   mkdir -p "$WORK" && cd "$WORK"
+  $CC -std=c89 -pedantic -Wall -Wextra -Werror $(pc --cflags) -fsyntax-only "$SOURCE_DIR/tests/consumer/histcopy.c"
   $CC -std=c99 -pedantic -Wall -Wextra -Werror $FLAGS $(pc --cflags) -c "$SOURCE_DIR/tests/consumer/histcopy.c"
   $CC $FLAGS histcopy.o -o histcopy $(pc --libs) -Wl,-rpath,"$(pc --variable=libdir)"
   if [ "$STATIC" = 1 ]; then $CC -static histcopy.o -o histcopy-static $(pc --static --libs); fi ;;
@@ -41,6 +42,19 @@ exports)  # the headers' statements as C sees them, one a line, "@" for KESTRUM_
   for n in $(comm -23 "$work/names" "$work/api"); do fail "$n is declared without KESTRUM_API"; done
   for n in $(comm -23 "$work/exported" "$work/api"); do fail "$n is exported but not public"; done
   for n in $(comm -13 "$work/exported" "$work/api"); do fail "$n is public but not exported"; done ;;
+archive)  # a static link meets no private helper outside the kestrum (or the standard) namespace
+  "$NM" -D --defined-only "$LIBRARY" | awk 'NF >= 3 { sub(/@.*/, "", $3); print $3 }' | sort -u > "$work/exported"
+  "$NM" -g --defined-only "$ARCHIVE" | awk 'NF == 3 { sub(/^__odr_asan\./, "", $3); print $3 }' | sort -u > "$work/defined"
+  grep -qx pm_error "$work/defined" && grep -q '^_ZN7kestrum' "$work/defined" || fail "the archive scan found nothing"
+  # Mangled names without their special prefixes (vtables, guards, ...).
+  for n in $(comm -23 "$work/defined" "$work/exported" | grep -vx 'DW\.ref\.__gxx_personality_v0' |
+      sed -E 's/^_Z(T[VISHW]|GV|GR)?Z?//' | grep -Ev '^N[KVRO]*(7kestrum|S[tabiosd]|9__gnu_cxx)|^S[tabiosd]|^(nw|na|dl|da)'); do
+    fail "$n is a global of the archive outside its interface"; done ;;
+oracle)  # the shipped program holds none of the straightforward quantizer it is tested against
+  "$NM" --defined-only "$ORACLE" | awk 'NF == 3 && $2 ~ /^[TDBR]$/ { print $3 }' | sort -u > "$work/oracle"
+  "$NM" --defined-only "$PROGRAM" | awk 'NF == 3 { print $3 }' | sort -u > "$work/program"
+  grep -q convertRow "$work/oracle" && grep -qx main "$work/program" || fail "the symbol scan found nothing"
+  for n in $(comm -12 "$work/oracle" "$work/program"); do fail "the program holds the oracle's $n"; done ;;
 programs)  # the photograph's colours counted without the library: the oracle
   shift
   photo=$SOURCE_DIR/examples/coffee.ppm

@@ -29,6 +29,6 @@ int main(int argc, char *argv[]) {
     f = pm_openw(argv[2]);
     ppm_writeppm(f, image, cols, rows, maxval, 0);
     pm_close(f);
-    pm_freearray((void **)image, rows);
+    pm_freearray(image, rows); /* no cast: any image array converts */
     return 0;
 }
