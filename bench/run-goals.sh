@@ -82,7 +82,7 @@ echo "== exactness of dithering, from the same starting errors"
 
 echo "== differential tests, $diffscale times the normal trials"
 KESTRUM_TEST_DATA=$root QUANTIZE_DIFF_SCALE=$diffscale "$build/tools/quantize/quantize_test" \
-    --gtest_filter='PackedHistogram*:PackedColorMap*:NearestColorIndex*:FastConverter*:PackedImage*' \
+    --gtest_filter='FastPaths*' \
     --gtest_brief=1 | tail -n 1
 
 # quantize writes its image to a file, as the peer does.
