@@ -24,14 +24,19 @@ void readImages(FILE *f, size_t bytes, int family, int way, std::vector<uint32_t
         sample maxval = 1;
         format_code format;
         void **whole = nullptr;
-        if (way == kWhole)
+        const long start = ftell(f);
+        family == 0   ? ppm_readppminit(f, &cols, &rows, &maxval, &format)
+        : family == 1 ? pgm_readpgminit(f, &cols, &rows, &maxval, &format)
+                      : pbm_readpbminit(f, &cols, &rows, &format);
+        // An image of no columns has no pixels to compare, whatever rows it
+        // claims; a whole-image reader still owes its caller an index of a
+        // pointer a row, a cost of the interface, not of the bytes.
+        if (cols == 0)
+            rows = 0;
+        else if (way == kWhole && fseek(f, start, SEEK_SET) == 0)
             whole = family == 0   ? reinterpret_cast<void **>(ppm_readppm(f, &cols, &rows, &maxval))
                     : family == 1 ? reinterpret_cast<void **>(pgm_readpgm(f, &cols, &rows, &maxval))
                                   : reinterpret_cast<void **>(pbm_readpbm(f, &cols, &rows));
-        else
-            family == 0   ? ppm_readppminit(f, &cols, &rows, &maxval, &format)
-            : family == 1 ? pgm_readpgminit(f, &cols, &rows, &maxval, &format)
-                          : pbm_readpbminit(f, &cols, &rows, &format);
         v.insert(v.end(), {uint32_t(cols), uint32_t(rows), maxval});
         // The caller's row is sized by the header: it is made only when the
         // bytes can hold it (a bit per pixel), exactly, so that the sanitizer
@@ -59,7 +64,7 @@ void readImages(FILE *f, size_t bytes, int family, int way, std::vector<uint32_t
                                 : v.push_back(family == 1 ? reinterpret_cast<const sample *>(at)[x] : at[x]);
             }
         }
-        way == kWhole ? pm_freearray(whole, rows) : pm_freerow(row);
+        whole ? pm_freearray(whole, rows) : pm_freerow(row);
         family == 0 ? ppm_nextimage(f, &eof) : family == 1 ? pgm_nextimage(f, &eof) : pbm_nextimage(f, &eof);
     }
 }
