@@ -67,6 +67,35 @@ TEST(MedianCutColors, AgreeWithMediancutOnRandomHistograms) {
     }
 }
 
+TEST(MedianCutColors, CountsBeyond32BitsCutAsTheirSmallerForm) {
+    // With every count even, every box's half is exact, so multiplying all
+    // counts by 2^40 changes no choice and no mean: any count, sum or
+    // weighted sum cut to 32 bits would.
+    std::mt19937 rng(33);
+    for (int trial = 0; trial < 100; ++trial) {
+        std::vector<quantize::WideColorCount> small, large;
+        std::uint64_t sum = 0;
+        for (int i = 0; i < 1 + static_cast<int>(rng() % 150); ++i) {
+            const pixel c{static_cast<sample>(i * 37 % 251), static_cast<sample>(rng() % 65536),
+                          static_cast<sample>(rng() % 4)};
+            const std::uint64_t count = 2 * (1 + rng() % 1000);
+            small.push_back({c, count});
+            large.push_back({c, count << 40});
+            sum += count;
+        }
+        const int colors = static_cast<int>(small.size());
+        const int n = 2 + static_cast<int>(rng() % 200);
+        int smallColors, largeColors;
+        color_histogram a = quantize::mediancutWide(small.data(), colors, sum, 65535, n, &smallColors);
+        color_histogram b = quantize::mediancutWide(large.data(), colors, sum << 40, 65535, n, &largeColors);
+        ASSERT_EQ(largeColors, smallColors);
+        for (int k = 0; k < smallColors; ++k)
+            ASSERT_EQ(b[k].color, a[k].color) << "trial " << trial << ", entry " << k;
+        ppm_freecolorhist(a);
+        ppm_freecolorhist(b);
+    }
+}
+
 TEST(MedianCutColorsDeathTest, TheLimitOnNIsArithmetic) {
     // The largest N whose map and box list fit a 32-bit size costs the
     // colours of the histogram; one more is refused as mediancut refuses it.

@@ -1,15 +1,17 @@
 // quantize: reduce an image to a few colours.
 //
-// Reads one PBM, PGM or PPM image whole, chooses a colour map (by median cut
-// from the image itself, or the colours of a map image), then converts and
-// writes the image row by row as a PPM image on standard output, optionally
-// with Floyd-Steinberg dithering. Progress messages go to standard error.
+// Reads one PBM, PGM or PPM image (a regular file twice, other input whole),
+// chooses a colour map (by median cut from the image itself, or the colours
+// of a map image), then converts and writes the image row by row as a PPM
+// image on standard output, optionally with Floyd-Steinberg dithering.
+// Progress messages go to standard error.
 #include <kestrum/colormap.h>
 #include <kestrum/common.h>
 #include <kestrum/ppm.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "image_output.h"
 #include "packed_colormap_source.h"
 #include "packed_image.h"
+#include "two_pass_input.h"
 
 using namespace quantize;
 
@@ -28,9 +31,19 @@ int main(int argc, char *argv[]) {
     command_line_info cmdline;
     parseCommandLine(argc, argv, &cmdline);
 
-    // The image is held packed and never rewritten: rescaling is a table
-    // applied as each pixel is read (see packed_colormap_source.h).
-    const PackedImage image = readPackedImage(cmdline.input_file_spec);
+    // A regular file is read twice instead of held: once to check it and
+    // count its colours, once to convert it (two_pass_input.h). Other input
+    // (a pipe, a terminal) is held packed and never rewritten: rescaling is
+    // a table applied as each pixel is read (packed_colormap_source.h).
+    FILE *file = pm_openr(cmdline.input_file_spec);
+    std::unique_ptr<TwoPassInput> twice;
+    PackedImage held;
+    if (canReadTwice(file))
+        twice = std::make_unique<TwoPassInput>(file, cmdline.input_file_spec, cmdline.map_file_spec == nullptr);
+    else
+        held = readPackedImage(file, cmdline.input_file_spec);
+    const int cols = twice ? twice->cols() : held.cols;
+    const int rows = twice ? twice->rows() : held.rows;
 
     color_histogram colormap;
     int newcolors;
@@ -40,36 +53,41 @@ int main(int argc, char *argv[]) {
         const PackedImage map = readPackedImage(cmdline.map_file_spec);
         if (map.cols == 0 || map.rows == 0)
             pm_error("colormap in file '%s' contains no pixels", cmdline.map_file_spec);
-        computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
+        computeColorMapFromMapPacked(twice ? twice->maxval() : held.maxval, map, &colormap, &newcolors, &scale);
         newmaxval = map.maxval;
+    } else if (twice) {
+        twice->chooseColorMap(cmdline.requested_colors, cmdline.floyd != 0, &colormap, &newcolors, &newmaxval,
+                              &scale);
     } else {
-        computeChosenColorMapPacked(image, cmdline.requested_colors, cmdline.floyd != 0,
-                                    &colormap, &newcolors, &newmaxval, &scale);
+        computeChosenColorMapPacked(held, cmdline.requested_colors, cmdline.floyd != 0, &colormap, &newcolors,
+                                    &newmaxval, &scale);
     }
 
-    ppm_writeppminit(stdout, image.cols, image.rows, newmaxval, 0);
+    ppm_writeppminit(stdout, cols, rows, newmaxval, 0);
     pm_message("mapping image to new colors...");
 
     // An image without pixels ends with its header: nothing sized by the
     // width its header claims is made, and dithering draws no starting
     // errors. Otherwise the width is borne out by the pixels already read.
-    const bool anyPixels = image.cols > 0 && image.rows > 0;
+    const bool anyPixels = cols > 0 && rows > 0;
     fserr_state fs{};
     const bool dither = cmdline.floyd && anyPixels;
     if (dither)
-        initFserr(&fs, image.cols);
+        initFserr(&fs, cols);
     {
         FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
-        converter.expectPixels(static_cast<std::uint64_t>(image.cols) * static_cast<std::uint64_t>(image.rows));
-        std::vector<pixel> out(anyPixels ? static_cast<std::size_t>(image.cols) : 0);
-        const int rowsToWrite = anyPixels ? image.rows : 0;
-        for (int row = 0; row < rowsToWrite; ++row) {
-            image.dispatch([&](auto word) {
-                using Word = decltype(word);
-                converter.convert(image.row<Word>(row), image.cols, out.data(),
-                                  dither ? &fs : nullptr);
-            });
-            ppm_writeppmrow(stdout, out.data(), image.cols, newmaxval, 0);
+        converter.expectPixels(static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows));
+        if (twice) {
+            twice->convertRows(converter, dither ? &fs : nullptr, newmaxval);
+            twice.reset();
+        } else {
+            std::vector<pixel> out(anyPixels ? static_cast<std::size_t>(cols) : 0);
+            for (int row = 0; row < (anyPixels ? rows : 0); ++row) {
+                held.dispatch([&](auto word) {
+                    converter.convert(held.row<decltype(word)>(row), cols, out.data(), dither ? &fs : nullptr);
+                });
+                ppm_writeppmrow(stdout, out.data(), cols, newmaxval, 0);
+            }
         }
     }
 

@@ -1,0 +1,131 @@
+#include "streaming_histogram.h"
+
+#include <kestrum/common.h>
+
+#include <algorithm>
+
+#include "colormap_source.h"
+#include "mediancut.h"
+
+namespace quantize {
+
+namespace {
+
+constexpr std::size_t kSlots = std::size_t{1} << 16;
+
+std::size_t slotOf(const pixel &c) {
+    const std::uint64_t key = (std::uint64_t{c.r} << 32) | (std::uint64_t{c.g} << 16) | c.b;
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 48);
+}
+
+bool same(const pixel &a, const pixel &b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+}  // namespace
+
+StreamingHistogram::StreamingHistogram(sample maxval)
+    : maxval_(maxval), scale_(rescaleTable(maxval, maxval)), slots_(kSlots, 0) {}
+
+// The number of colour c, or UINT32_MAX when it has not been seen.
+std::uint32_t StreamingHistogram::find(const pixel &c) {
+    for (std::size_t s = slotOf(c);; s = (s + 1) & (kSlots - 1)) {
+        const std::uint16_t n = slots_[s];
+        if (n == 0)
+            return UINT32_MAX;
+        if (same(colors_[n - 1u], c))
+            return n - 1u;
+    }
+}
+
+// Adds colour c, not yet seen, while there is room under the limit.
+std::uint32_t StreamingHistogram::insert(const pixel &c, std::uint64_t count, std::uint64_t first) {
+    std::size_t s = slotOf(c);
+    while (slots_[s] != 0)
+        s = (s + 1) & (kSlots - 1);
+    colors_.push_back(c);
+    counts_.push_back(count);
+    first_.push_back(first);
+    slots_[s] = static_cast<std::uint16_t>(colors_.size());
+    return static_cast<std::uint32_t>(colors_.size() - 1);
+}
+
+// One more halving of the maxval: the table composed as
+// computeHistogramPacked composes it, the colours so far rescaled alike and
+// merged.
+void StreamingHistogram::halve() {
+    const sample halved = maxval_ / 2;
+    halvings_.emplace_back(maxval_, halved);
+    for (sample &s : scale_)
+        s = rescaleSample(s, maxval_, halved);
+    std::vector<pixel> colors;
+    std::vector<std::uint64_t> counts, first;
+    colors.swap(colors_);
+    counts.swap(counts_);
+    first.swap(first_);
+    std::fill(slots_.begin(), slots_.end(), 0);
+    for (std::size_t i = 0; i < colors.size(); ++i) {
+        const pixel c{rescaleSample(colors[i].r, maxval_, halved), rescaleSample(colors[i].g, maxval_, halved),
+                      rescaleSample(colors[i].b, maxval_, halved)};
+        const std::uint32_t id = find(c);
+        if (id == UINT32_MAX) {
+            insert(c, counts[i], first[i]);
+        } else {
+            counts_[id] += counts[i];
+            first_[id] = std::min(first_[id], first[i]);
+        }
+    }
+    maxval_ = halved;
+    previousId_ = UINT32_MAX;
+}
+
+void StreamingHistogram::add(const pixel *span, int count) {
+    for (int i = 0; i < count; ++i, ++pixels_) {
+        const pixel &p = span[i];
+        if (previousId_ != UINT32_MAX && same(p, previous_)) {
+            ++counts_[previousId_];
+            continue;
+        }
+        std::uint32_t id;
+        for (;;) {
+            const pixel c{scale_[p.r], scale_[p.g], scale_[p.b]};
+            id = find(c);
+            if (id != UINT32_MAX)
+                break;
+            if (colors_.size() < static_cast<std::size_t>(kMaxHistogramColors)) {
+                id = insert(c, 0, pixels_);
+                break;
+            }
+            // At most 31^3 colours exist at maxval 30, so this ends.
+            halve();
+        }
+        ++counts_[id];
+        previous_ = p;
+        previousId_ = id;
+    }
+}
+
+void StreamingHistogram::finish(std::vector<WideColorCount> *histP, sample *newmaxvalP, SampleScale *scaleP) {
+    pm_message("making histogram...");
+    for (const auto &h : halvings_) {
+        pm_message("too many colors!");
+        pm_message("scaling colors from maxval=%d to maxval=%d to improve clustering...",
+                   static_cast<int>(h.first), static_cast<int>(h.second));
+        pm_message("making histogram...");
+    }
+    pm_message("%d colors found", static_cast<int>(colors_.size()));
+
+    std::vector<std::uint32_t> order(colors_.size()), bucket(colors_.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+        bucket[i] = colorBucket(colors_[i].r, colors_[i].g, colors_[i].b);
+    }
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return bucket[a] != bucket[b] ? bucket[a] < bucket[b] : first_[a] > first_[b];
+    });
+    histP->clear();
+    for (std::uint32_t i : order)
+        histP->push_back(WideColorCount{colors_[i], counts_[i]});
+    *newmaxvalP = maxval_;
+    *scaleP = std::move(scale_);
+}
+
+}  // namespace quantize
