@@ -50,11 +50,9 @@ int main(int argc, char *argv[]) {
     sample newmaxval;
     SampleScale scale;
     if (cmdline.map_file_spec != nullptr) {
-        const PackedImage map = readPackedImage(cmdline.map_file_spec);
-        if (map.cols == 0 || map.rows == 0)
-            pm_error("colormap in file '%s' contains no pixels", cmdline.map_file_spec);
-        computeColorMapFromMapPacked(twice ? twice->maxval() : held.maxval, map, &colormap, &newcolors, &scale);
-        newmaxval = map.maxval;
+        // Only the map's distinct colours are kept, whatever its size.
+        computeColorMapFromMapFile(twice ? twice->maxval() : held.maxval, cmdline.map_file_spec, &colormap,
+                                   &newcolors, &newmaxval, &scale);
     } else if (twice) {
         twice->chooseColorMap(cmdline.requested_colors, cmdline.floyd != 0, &colormap, &newcolors, &newmaxval,
                               &scale);

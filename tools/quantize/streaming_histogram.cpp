@@ -22,8 +22,8 @@ bool same(const pixel &a, const pixel &b) { return a.r == b.r && a.g == b.g && a
 
 }  // namespace
 
-StreamingHistogram::StreamingHistogram(sample maxval)
-    : maxval_(maxval), scale_(rescaleTable(maxval, maxval)), slots_(kSlots, 0) {}
+StreamingHistogram::StreamingHistogram(sample maxval, bool halving)
+    : maxval_(maxval), halving_(halving), scale_(rescaleTable(maxval, maxval)), slots_(kSlots, 0) {}
 
 // The number of colour c, or UINT32_MAX when it has not been seen.
 std::uint32_t StreamingHistogram::find(const pixel &c) {
@@ -78,6 +78,8 @@ void StreamingHistogram::halve() {
 }
 
 void StreamingHistogram::add(const pixel *span, int count) {
+    if (overflowed_)
+        return;
     for (int i = 0; i < count; ++i, ++pixels_) {
         const pixel &p = span[i];
         if (previousId_ != UINT32_MAX && same(p, previous_)) {
@@ -93,6 +95,10 @@ void StreamingHistogram::add(const pixel *span, int count) {
             if (colors_.size() < static_cast<std::size_t>(kMaxHistogramColors)) {
                 id = insert(c, 0, pixels_);
                 break;
+            }
+            if (!halving_) {
+                overflowed_ = true;
+                return;
             }
             // At most 31^3 colours exist at maxval 30, so this ends.
             halve();
@@ -113,6 +119,12 @@ void StreamingHistogram::finish(std::vector<WideColorCount> *histP, sample *newm
     }
     pm_message("%d colors found", static_cast<int>(colors_.size()));
 
+    *histP = histogram();
+    *newmaxvalP = maxval_;
+    *scaleP = std::move(scale_);
+}
+
+std::vector<WideColorCount> StreamingHistogram::histogram() const {
     std::vector<std::uint32_t> order(colors_.size()), bucket(colors_.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) {
         order[i] = i;
@@ -121,11 +133,11 @@ void StreamingHistogram::finish(std::vector<WideColorCount> *histP, sample *newm
     std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
         return bucket[a] != bucket[b] ? bucket[a] < bucket[b] : first_[a] > first_[b];
     });
-    histP->clear();
+    std::vector<WideColorCount> hist;
+    hist.reserve(order.size());
     for (std::uint32_t i : order)
-        histP->push_back(WideColorCount{colors_[i], counts_[i]});
-    *newmaxvalP = maxval_;
-    *scaleP = std::move(scale_);
+        hist.push_back(WideColorCount{colors_[i], counts_[i]});
+    return hist;
 }
 
 }  // namespace quantize

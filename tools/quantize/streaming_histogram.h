@@ -29,7 +29,9 @@ namespace quantize {
 class StreamingHistogram {
 public:
     // maxval: the image's; every sample handed over lies in 0..maxval.
-    explicit StreamingHistogram(sample maxval);
+    // Without halving (a map image's colours), counting stops at the limit
+    // instead, and overflowed() tells.
+    explicit StreamingHistogram(sample maxval, bool halving = true);
     StreamingHistogram(const StreamingHistogram &) = delete;
     StreamingHistogram &operator=(const StreamingHistogram &) = delete;
 
@@ -42,12 +44,19 @@ public:
     // the image's samples to it.
     void finish(std::vector<WideColorCount> *histP, sample *newmaxvalP, SampleScale *scaleP);
 
+    // Without halving: whether the image has more colours than the limit,
+    // and else its histogram, in that order, without messages.
+    bool overflowed() const { return overflowed_; }
+    std::vector<WideColorCount> histogram() const;
+
 private:
     std::uint32_t find(const pixel &c);
     std::uint32_t insert(const pixel &c, std::uint64_t count, std::uint64_t first);
     void halve();
 
     sample maxval_;  // the current one
+    bool halving_;
+    bool overflowed_ = false;
     SampleScale scale_;
     std::vector<std::pair<sample, sample>> halvings_;
     // Open addressing on the colour, colour number + 1 (0: empty); the

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <string>
 
+#include "colormap_source.h"
 #include "image_input.h"
+#include "mediancut.h"
 #include "packed_image.h"
 
 namespace quantize {
@@ -60,6 +62,55 @@ void TwoPassInput::readBlock(int firstRow, int blockRows, pixel *span, Visit vis
             visit(span, r, col, count);
         }
     }
+}
+
+void computeColorMapFromMapFile(sample inputMaxval, const char *mapSpec, color_histogram *colormapP,
+                                int *colorsP, sample *mapMaxvalP, SampleScale *scaleP) {
+    FILE *file = pm_openr(mapSpec);
+    int cols, rows;
+    sample maxval;
+    format_code format;
+    ppm_readppminit(file, &cols, &rows, &maxval, &format);
+    // Counting stops at the limit, but the rest is read and checked, as
+    // when the map was read whole before it was counted.
+    StreamingHistogram counter(maxval, false);
+    if (cols > 0 && rows > 0) {
+        const int spanCols = std::min(cols, kReadSpanPixels);
+        pixel *span = static_cast<pixel *>(pm_allocrow(spanCols, static_cast<int>(sizeof(pixel))));
+        for (int r = 0; r < rows; ++r) {
+            for (int col = 0; col < cols; col += spanCols) {
+                const int count = std::min(spanCols, cols - col);
+                ppm_readppmrow(file, span, count, maxval, format);
+                checkSpanSamples(span, count, r, col, maxval, mapSpec);
+                counter.add(span, count);
+            }
+        }
+        pm_freerow(span);
+    }
+    pm_close(file);
+    if (cols == 0 || rows == 0)
+        pm_error("colormap in file '%s' contains no pixels", mapSpec);
+    if (maxval != inputMaxval)
+        pm_message("rescaling input image to match colormap maxval");
+    *scaleP = rescaleTable(inputMaxval, maxval);
+    if (counter.overflowed())
+        pm_error("too many colors in colormap!");
+    const std::vector<WideColorCount> hist = counter.histogram();
+    const int colors = static_cast<int>(hist.size());
+    pm_message("%d colors found in colormap", colors);
+    // Room for the limit, as the histogram of the whole map has.
+    void *block = nullptr;
+    mallocProduct(&block, kMaxHistogramColors, sizeof(color_count));
+    if (block == nullptr)
+        pm_error("out of memory generating histogram");
+    auto *colormap = static_cast<color_histogram>(block);
+    for (int i = 0; i < colors; ++i) {
+        const WideColorCount &e = hist[static_cast<std::size_t>(i)];
+        colormap[i] = color_count{e.color, static_cast<int>(std::min<std::uint64_t>(e.value, INT32_MAX))};
+    }
+    *colormapP = colormap;
+    *colorsP = colors;
+    *mapMaxvalP = maxval;
 }
 
 TwoPassInput::TwoPassInput(FILE *file, const char *fileSpec, bool countColors)

@@ -33,6 +33,14 @@ namespace quantize {
 // position it has passed.
 bool canReadTwice(FILE *file);
 
+// computeColorMapFromMapPacked for the map image in the file mapSpec, read
+// once and not held: only its distinct colours are kept. The same checks,
+// messages and refusals, in the same order, as reading the map whole, the
+// driver's check for a map without pixels, then
+// computeColorMapFromMapPacked; *mapMaxvalP receives the map's maxval.
+void computeColorMapFromMapFile(sample inputMaxval, const char *mapSpec, color_histogram *colormapP,
+                                int *colorsP, sample *mapMaxvalP, SampleScale *scaleP);
+
 class TwoPassInput {
 public:
     // The first reading of the open file (fileSpec names it in messages):

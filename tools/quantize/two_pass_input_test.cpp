@@ -140,6 +140,64 @@ TEST(TwoPassInput, RunsFromAFileWriteWhatTheHeldImageGives) {
     }
 }
 
+TEST(MapFile, ItsColoursAreThoseOfTheMapReadWhole) {
+    std::mt19937 rng(77);
+    for (const auto &c : {std::pair<sample, int>{255, 300}, {65535, 5000}, {15, 1}}) {
+        const Image map = quantizetest::randomImage(rng, 300, 40, c.first, c.second);
+        const std::string path = testsupport::temporaryFile(ppmBytes(map));
+        Compared<color_count> r{"map of " + std::to_string(c.second) + " colours"};
+        color_histogram slow, fast;
+        int slowColors, fastColors;
+        sample fastMaxval;
+        quantize::SampleScale slowScale, fastScale;
+        r.oracleMessages = messagesOf([&] {
+            quantize::computeColorMapFromMapPacked(255, quantize::readPackedImage(path.c_str()), &slow, &slowColors,
+                                                   &slowScale);
+        });
+        r.fastMessages = messagesOf([&] {
+            quantize::computeColorMapFromMapFile(255, path.c_str(), &fast, &fastColors, &fastMaxval, &fastScale);
+        });
+        EXPECT_EQ(r.fastMessages, r.oracleMessages) << r.what;
+        EXPECT_EQ(entriesOf(fast, fastColors), entriesOf(slow, slowColors)) << r.what;
+        EXPECT_EQ(fastScale, slowScale) << r.what;
+        EXPECT_EQ(fastMaxval, c.first) << r.what;
+    }
+}
+
+TEST(MapFileDeathTest, RefusalsComeInTheOrderOfTheMapReadWhole) {
+    // 32768 colours in the first 128 rows: too many, but a sample above
+    // maxval in the last row is found first, as when the map is read whole.
+    std::string raw = "P6 256 129 255\n", plain = "P3 256 129 255\n";
+    for (int i = 0; i < 256 * 129; ++i) {
+        const int r = i < 256 * 128 ? i & 0xff : 1, g = i < 256 * 128 ? i >> 8 : 1;
+        raw += {static_cast<char>(r), static_cast<char>(g), 0};
+        plain += std::to_string(r) + " " + std::to_string(g) + (i == 256 * 129 - 1 ? " 300\n" : " 0\n");
+    }
+    const std::string tooMany = testsupport::temporaryFile(raw);
+    const std::string badLast = testsupport::temporaryFile(plain);
+    const std::string empty = testsupport::temporaryFile("P6 0 3 255\n");
+    const struct {
+        std::string path, message;
+    } cases[] = {
+        {tooMany, "too many colors in colormap!"},
+        {badLast, "the image from file '" + badLast + "' has a sample of value 300 .row 128, column 255. above"},
+        {empty, "colormap in file '" + empty + "' contains no pixels"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EXIT(
+            {
+                pm_init("quantize", 0);
+                color_histogram map;
+                int colors;
+                sample maxval;
+                quantize::SampleScale scale;
+                quantize::computeColorMapFromMapFile(255, c.path.c_str(), &map, &colors, &maxval, &scale);
+            },
+            testing::ExitedWithCode(1), "quantize: " + c.message)
+            << c.path;
+    }
+}
+
 // Reads the file once, rewrites it as `changed`, then converts it: does
 // not return.
 void rereadAfterChange(const std::string &path, const std::string &changed) {
