@@ -25,23 +25,35 @@
 
 using namespace quantize;
 
+// Images of up to this many pixels are held (128 MiB of 32-bit words) even
+// from a regular file.
+constexpr std::uint64_t kHeldPixels = std::uint64_t{1} << 25;
+
 int main(int argc, char *argv[]) {
     ppm_init(&argc, argv);
 
     command_line_info cmdline;
     parseCommandLine(argc, argv, &cmdline);
 
-    // A regular file is read twice instead of held: once to check it and
-    // count its colours, once to convert it (two_pass_input.h). Other input
-    // (a pipe, a terminal) is held packed and never rewritten: rescaling is
-    // a table applied as each pixel is read (packed_colormap_source.h).
+    // A large image in a regular file is read twice instead of held: once
+    // to check it and count its colours, once to convert it
+    // (two_pass_input.h), in memory that does not grow with it. Other input
+    // (a pipe, a terminal), and an image of up to kHeldPixels pixels, whose
+    // reading once is faster, is held packed and never rewritten: rescaling
+    // is a table applied as each pixel is read (packed_colormap_source.h).
     FILE *file = pm_openr(cmdline.input_file_spec);
+    int headerCols, headerRows;
+    sample headerMaxval;
+    format_code format;
+    ppm_readppminit(file, &headerCols, &headerRows, &headerMaxval, &format);
     std::unique_ptr<TwoPassInput> twice;
     PackedImage held;
-    if (canReadTwice(file))
-        twice = std::make_unique<TwoPassInput>(file, cmdline.input_file_spec, cmdline.map_file_spec == nullptr);
+    if (static_cast<std::uint64_t>(headerCols) * static_cast<std::uint64_t>(headerRows) > kHeldPixels &&
+        canReadTwice(file))
+        twice = std::make_unique<TwoPassInput>(file, cmdline.input_file_spec, headerCols, headerRows, headerMaxval,
+                                               format, cmdline.map_file_spec == nullptr);
     else
-        held = readPackedImage(file, cmdline.input_file_spec);
+        held = readPackedRaster(file, cmdline.input_file_spec, headerCols, headerRows, headerMaxval, format);
     const int cols = twice ? twice->cols() : held.cols;
     const int rows = twice ? twice->rows() : held.rows;
 

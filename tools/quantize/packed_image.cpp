@@ -68,9 +68,19 @@ void PackedImage::appendSpan(const pixel *span, int col, int count) {
 PackedImage readPackedImage(const char *fileSpec) { return readPackedImage(pm_openr(fileSpec), fileSpec); }
 
 PackedImage readPackedImage(FILE *file, const char *fileSpec) {
-    PackedImage image;
+    int cols, rows;
+    sample maxval;
     format_code format;
-    ppm_readppminit(file, &image.cols, &image.rows, &image.maxval, &format);
+    ppm_readppminit(file, &cols, &rows, &maxval, &format);
+    return readPackedRaster(file, fileSpec, cols, rows, maxval, format);
+}
+
+PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
+                             format_code format) {
+    PackedImage image;
+    image.cols = cols;
+    image.rows = rows;
+    image.maxval = maxval;
     checkImageSize(fileSpec, image.cols, image.rows);
 
     // Rows without columns hold no bytes in any format, so there is nothing

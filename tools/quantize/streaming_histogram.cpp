@@ -12,6 +12,7 @@ namespace quantize {
 namespace {
 
 constexpr std::size_t kSlots = std::size_t{1} << 16;
+constexpr unsigned kDirectBits = 21;
 
 std::size_t slotOf(const pixel &c) {
     const std::uint64_t key = (std::uint64_t{c.r} << 32) | (std::uint64_t{c.g} << 16) | c.b;
@@ -23,10 +24,26 @@ bool same(const pixel &a, const pixel &b) { return a.r == b.r && a.g == b.g && a
 }  // namespace
 
 StreamingHistogram::StreamingHistogram(sample maxval, bool halving)
-    : maxval_(maxval), halving_(halving), scale_(rescaleTable(maxval, maxval)), slots_(kSlots, 0) {}
+    : maxval_(maxval), halving_(halving), scale_(rescaleTable(maxval, maxval)) {
+    makeSlots();
+}
+
+// The slots for the current maxval: indexed by the colour itself when its
+// samples take few bits (a table of at most 2^21 slots), else hashed.
+void StreamingHistogram::makeSlots() {
+    bits_ = 0;
+    while (bits_ < 32 && (maxval_ >> bits_) != 0)
+        ++bits_;
+    direct_ = 3 * bits_ <= kDirectBits;
+    slots_.assign(direct_ ? std::size_t{1} << (3 * bits_) : kSlots, 0);
+}
 
 // The number of colour c, or UINT32_MAX when it has not been seen.
 std::uint32_t StreamingHistogram::find(const pixel &c) {
+    if (direct_) {
+        const std::uint16_t n = slots_[directIndex(c)];
+        return n == 0 ? UINT32_MAX : n - 1u;
+    }
     for (std::size_t s = slotOf(c);; s = (s + 1) & (kSlots - 1)) {
         const std::uint16_t n = slots_[s];
         if (n == 0)
@@ -38,7 +55,7 @@ std::uint32_t StreamingHistogram::find(const pixel &c) {
 
 // Adds colour c, not yet seen, while there is room under the limit.
 std::uint32_t StreamingHistogram::insert(const pixel &c, std::uint64_t count, std::uint64_t first) {
-    std::size_t s = slotOf(c);
+    std::size_t s = direct_ ? directIndex(c) : slotOf(c);
     while (slots_[s] != 0)
         s = (s + 1) & (kSlots - 1);
     colors_.push_back(c);
@@ -52,19 +69,20 @@ std::uint32_t StreamingHistogram::insert(const pixel &c, std::uint64_t count, st
 // computeHistogramPacked composes it, the colours so far rescaled alike and
 // merged.
 void StreamingHistogram::halve() {
-    const sample halved = maxval_ / 2;
-    halvings_.emplace_back(maxval_, halved);
+    const sample old = maxval_, halved = maxval_ / 2;
+    halvings_.emplace_back(old, halved);
     for (sample &s : scale_)
-        s = rescaleSample(s, maxval_, halved);
+        s = rescaleSample(s, old, halved);
     std::vector<pixel> colors;
     std::vector<std::uint64_t> counts, first;
     colors.swap(colors_);
     counts.swap(counts_);
     first.swap(first_);
-    std::fill(slots_.begin(), slots_.end(), 0);
+    maxval_ = halved;
+    makeSlots();
     for (std::size_t i = 0; i < colors.size(); ++i) {
-        const pixel c{rescaleSample(colors[i].r, maxval_, halved), rescaleSample(colors[i].g, maxval_, halved),
-                      rescaleSample(colors[i].b, maxval_, halved)};
+        const pixel c{rescaleSample(colors[i].r, old, halved), rescaleSample(colors[i].g, old, halved),
+                      rescaleSample(colors[i].b, old, halved)};
         const std::uint32_t id = find(c);
         if (id == UINT32_MAX) {
             insert(c, counts[i], first[i]);
@@ -73,7 +91,6 @@ void StreamingHistogram::halve() {
             first_[id] = std::min(first_[id], first[i]);
         }
     }
-    maxval_ = halved;
     previousId_ = UINT32_MAX;
 }
 

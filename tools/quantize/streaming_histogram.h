@@ -50,6 +50,10 @@ public:
     std::vector<WideColorCount> histogram() const;
 
 private:
+    void makeSlots();
+    std::size_t directIndex(const pixel &c) const {
+        return (std::size_t{c.r} << (2 * bits_)) | (std::size_t{c.g} << bits_) | c.b;
+    }
     std::uint32_t find(const pixel &c);
     std::uint32_t insert(const pixel &c, std::uint64_t count, std::uint64_t first);
     void halve();
@@ -59,8 +63,11 @@ private:
     bool overflowed_ = false;
     SampleScale scale_;
     std::vector<std::pair<sample, sample>> halvings_;
-    // Open addressing on the colour, colour number + 1 (0: empty); the
-    // limit keeps it at most half full.
+    // Colour number + 1 (0: empty), indexed by the colour when direct_,
+    // else by open addressing on it, which the limit keeps at most half
+    // full.
+    unsigned bits_ = 0;
+    bool direct_ = false;
     std::vector<std::uint16_t> slots_;
     std::vector<pixel> colors_;
     std::vector<std::uint64_t> counts_;

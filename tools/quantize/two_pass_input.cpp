@@ -18,8 +18,8 @@ namespace quantize {
 
 namespace {
 
-// Pixels in a block of rows: each is hashed on both readings, and held
-// (packed) by the second until its hash is found right.
+// Pixels in a block of rows: each block is summed on both readings, and
+// held (packed) by the second until its sum is found right.
 constexpr std::size_t kBlockPixels = std::size_t{1} << 20;
 
 long long fileSize(FILE *file) {
@@ -27,15 +27,20 @@ long long fileSize(FILE *file) {
     return fstat(fileno(file), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-std::uint64_t hashSpan(std::uint64_t h, const pixel *span, int count) {
-    for (int i = 0; i < count; ++i) {
-        const std::uint64_t p =
-            (std::uint64_t{span[i].r} << 40) ^ (std::uint64_t{span[i].g} << 20) ^ span[i].b;
-        h = (h ^ p) * 0x100000001B3ull;
-        h ^= h >> 29;
+// A checksum of the pixels in order: two running sums of the mixed pixels
+// (the second sums the first, so that it depends on where each pixel is),
+// cheap beside decoding them.
+struct BlockSum {
+    std::uint64_t first = 0, second = 0;
+    void add(const pixel *span, int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::uint64_t p = (std::uint64_t{span[i].r} << 42) | (std::uint64_t{span[i].g} << 21) | span[i].b;
+            first += p * 0x9E3779B97F4A7C15ull;
+            second += first;
+        }
     }
-    return h;
-}
+    std::uint64_t value() const { return first ^ (second * 0xC2B2AE3D27D4EB4Full); }
+};
 
 [[noreturn]] void fileChanged(const char *fileSpec) {
     const std::string what =
@@ -51,7 +56,7 @@ bool canReadTwice(FILE *file) {
 }
 
 // Reads rows firstRow .. firstRow + blockRows - 1 a span at a time, handing
-// each span to visit(span, row, col, count); the block's hash.
+// each span to visit(span, row, col, count).
 template <typename Visit>
 void TwoPassInput::readBlock(int firstRow, int blockRows, pixel *span, Visit visit) {
     const int spanCols = std::min(cols_, kReadSpanPixels);
@@ -113,13 +118,22 @@ void computeColorMapFromMapFile(sample inputMaxval, const char *mapSpec, color_h
     *mapMaxvalP = maxval;
 }
 
-TwoPassInput::TwoPassInput(FILE *file, const char *fileSpec, bool countColors)
-    : file_(file), fileSpec_(fileSpec) {
-    size_ = fileSize(file);
-    // No limit on the number of pixels: nothing held grows with it, and
-    // counts are 64-bit.
+TwoPassInput::TwoPassInput(FILE *file, const char *fileSpec, bool countColors) : file_(file), fileSpec_(fileSpec) {
     ppm_readppminit(file, &cols_, &rows_, &maxval_, &format_);
-    rasterStart_ = ftell(file);
+    readFirst(countColors);
+}
+
+TwoPassInput::TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
+                           format_code format, bool countColors)
+    : file_(file), fileSpec_(fileSpec), cols_(cols), rows_(rows), maxval_(maxval), format_(format) {
+    readFirst(countColors);
+}
+
+// No limit on the number of pixels: nothing held grows with it, and counts
+// are 64-bit.
+void TwoPassInput::readFirst(bool countColors) {
+    size_ = fileSize(file_);
+    rasterStart_ = ftell(file_);
     if (countColors)
         counter_ = std::make_unique<StreamingHistogram>(maxval_);
     // Rows without columns hold no bytes: nothing to read, on either pass.
@@ -129,15 +143,15 @@ TwoPassInput::TwoPassInput(FILE *file, const char *fileSpec, bool countColors)
     pixel *span = static_cast<pixel *>(
         pm_allocrow(std::min(cols_, kReadSpanPixels), static_cast<int>(sizeof(pixel))));
     for (int first = 0; first < rows_; first += blockRows_) {
-        std::uint64_t hash = 0;
+        BlockSum sum;
         readBlock(first, std::min(blockRows_, rows_ - first), span,
                   [&](const pixel *s, int row, int col, int count) {
                       checkSpanSamples(s, count, row, col, maxval_, fileSpec_);
-                      hash = hashSpan(hash, s, count);
+                      sum.add(s, count);
                       if (counter_)
                           counter_->add(s, count);
                   });
-        blockHashes_.push_back(hash);
+        blockSums_.push_back(sum.value());
     }
     pm_freerow(span);
 }
@@ -166,17 +180,19 @@ void TwoPassInput::convertRows(FastConverter &converter, fserr_state *fs, sample
         rows.cols = cols_;
         rows.rows = std::min(blockRows_, rows_ - first);
         rows.maxval = maxval_;
-        std::uint64_t hash = 0;
+        BlockSum sum;
         readBlock(first, rows.rows, span, [&](const pixel *s, int, int col, int count) {
             // A sample above maxval now: the file changed after the first
             // reading refused none.
+            sample largest = 0;
             for (int i = 0; i < count; ++i)
-                if (s[i].r > maxval_ || s[i].g > maxval_ || s[i].b > maxval_)
-                    fileChanged(fileSpec_);
-            hash = hashSpan(hash, s, count);
+                largest = std::max({largest, s[i].r, s[i].g, s[i].b});
+            if (largest > maxval_)
+                fileChanged(fileSpec_);
+            sum.add(s, count);
             rows.appendSpan(s, col, count);
         });
-        if (hash != blockHashes_[static_cast<std::size_t>(block)])
+        if (sum.value() != blockSums_[static_cast<std::size_t>(block)])
             fileChanged(fileSpec_);
         for (int r = 0; r < rows.rows; ++r) {
             rows.dispatch([&](auto word) {

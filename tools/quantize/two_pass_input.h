@@ -7,7 +7,7 @@
 // height each fit the format can be quantized.
 //
 // The second reading checks that it sees what the first saw: the file's
-// size, and a hash of each block's pixels, compared before any row of the
+// size, and a checksum of each block's pixels, compared before any row of the
 // block is converted. A file changed between the two readings is refused
 // rather than written wrong (the rows of the blocks before it are out by
 // then).
@@ -46,6 +46,9 @@ public:
     // The first reading of the open file (fileSpec names it in messages):
     // header, raster and checks, and the colour count when countColors.
     TwoPassInput(FILE *file, const char *fileSpec, bool countColors);
+    // The same when the header has been read (cols, rows, maxval, format).
+    TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows, sample maxval, format_code format,
+                 bool countColors);
     ~TwoPassInput();
     TwoPassInput(const TwoPassInput &) = delete;
     TwoPassInput &operator=(const TwoPassInput &) = delete;
@@ -64,6 +67,7 @@ public:
     void convertRows(FastConverter &converter, fserr_state *fs, sample newmaxval);
 
 private:
+    void readFirst(bool countColors);
     template <typename Visit>
     void readBlock(int firstRow, int blockRows, pixel *span, Visit visit);
 
@@ -75,7 +79,7 @@ private:
     long rasterStart_ = 0;
     long long size_ = 0;
     int blockRows_ = 1;
-    std::vector<std::uint64_t> blockHashes_;
+    std::vector<std::uint64_t> blockSums_;
     std::unique_ptr<StreamingHistogram> counter_;
 };
 
