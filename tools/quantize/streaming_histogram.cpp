@@ -95,35 +95,76 @@ void StreamingHistogram::halve() {
 }
 
 void StreamingHistogram::add(const pixel *span, int count) {
-    if (overflowed_)
-        return;
-    for (int i = 0; i < count; ++i, ++pixels_) {
-        const pixel &p = span[i];
-        if (previousId_ != UINT32_MAX && same(p, previous_)) {
-            ++counts_[previousId_];
+    for (int i = 0; i < count && !overflowed_; ++i, ++pixels_) {
+        if (direct_) {
+            const int known = countKnown(span + i, count - i);
+            i += known;
+            pixels_ += known;
+            if (i == count)
+                break;
+        }
+        addOne(span[i]);
+    }
+}
+
+// Counts pixels from the start of the span for as long as their colours
+// have been seen, with the direct table: the common case, with the tables
+// in locals (the counts written would otherwise oblige every field to be
+// read again). The number of pixels counted.
+int StreamingHistogram::countKnown(const pixel *span, int count) {
+    const sample *scale = scale_.data();
+    const std::uint16_t *slots = slots_.data();
+    std::uint64_t *counts = counts_.data();
+    const unsigned bits = bits_;
+    pixel previous = previous_;
+    std::uint32_t previousId = previousId_;
+    int i = 0;
+    for (; i < count; ++i) {
+        const pixel p = span[i];
+        if (previousId != UINT32_MAX && same(p, previous)) {
+            ++counts[previousId];
             continue;
         }
-        std::uint32_t id;
-        for (;;) {
-            const pixel c{scale_[p.r], scale_[p.g], scale_[p.b]};
-            id = find(c);
-            if (id != UINT32_MAX)
-                break;
-            if (colors_.size() < static_cast<std::size_t>(kMaxHistogramColors)) {
-                id = insert(c, 0, pixels_);
-                break;
-            }
-            if (!halving_) {
-                overflowed_ = true;
-                return;
-            }
-            // At most 31^3 colours exist at maxval 30, so this ends.
-            halve();
-        }
-        ++counts_[id];
-        previous_ = p;
-        previousId_ = id;
+        const std::uint16_t n =
+            slots[(std::size_t{scale[p.r]} << (2 * bits)) | (std::size_t{scale[p.g]} << bits) | scale[p.b]];
+        if (n == 0)
+            break;
+        ++counts[n - 1u];
+        previous = p;
+        previousId = n - 1u;
     }
+    previous_ = previous;
+    previousId_ = previousId;
+    return i;
+}
+
+// Counts one pixel, whatever its colour: a new colour is added, the maxval
+// halved first while there is no room for it.
+void StreamingHistogram::addOne(const pixel &p) {
+    if (previousId_ != UINT32_MAX && same(p, previous_)) {
+        ++counts_[previousId_];
+        return;
+    }
+    std::uint32_t id;
+    for (;;) {
+        const pixel c{scale_[p.r], scale_[p.g], scale_[p.b]};
+        id = find(c);
+        if (id != UINT32_MAX)
+            break;
+        if (colors_.size() < static_cast<std::size_t>(kMaxHistogramColors)) {
+            id = insert(c, 0, pixels_);
+            break;
+        }
+        if (!halving_) {
+            overflowed_ = true;
+            return;
+        }
+        // At most 31^3 colours exist at maxval 30, so this ends.
+        halve();
+    }
+    ++counts_[id];
+    previous_ = p;
+    previousId_ = id;
 }
 
 void StreamingHistogram::finish(std::vector<WideColorCount> *histP, sample *newmaxvalP, SampleScale *scaleP) {

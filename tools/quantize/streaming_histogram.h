@@ -55,6 +55,8 @@ private:
         return (std::size_t{c.r} << (2 * bits_)) | (std::size_t{c.g} << bits_) | c.b;
     }
     std::uint32_t find(const pixel &c);
+    int countKnown(const pixel *span, int count);
+    void addOne(const pixel &p);
     std::uint32_t insert(const pixel &c, std::uint64_t count, std::uint64_t first);
     void halve();
 

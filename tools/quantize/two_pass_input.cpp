@@ -42,6 +42,14 @@ struct BlockSum {
     std::uint64_t value() const { return first ^ (second * 0xC2B2AE3D27D4EB4Full); }
 };
 
+// The largest sample of a span: one comparison with maxval for all of it.
+sample largestSample(const pixel *span, int count) {
+    sample largest = 0;
+    for (int i = 0; i < count; ++i)
+        largest = std::max({largest, span[i].r, span[i].g, span[i].b});
+    return largest;
+}
+
 [[noreturn]] void fileChanged(const char *fileSpec) {
     const std::string what =
         std::strcmp(fileSpec, "-") == 0 ? "standard input" : std::string("file '") + fileSpec + "'";
@@ -146,7 +154,8 @@ void TwoPassInput::readFirst(bool countColors) {
         BlockSum sum;
         readBlock(first, std::min(blockRows_, rows_ - first), span,
                   [&](const pixel *s, int row, int col, int count) {
-                      checkSpanSamples(s, count, row, col, maxval_, fileSpec_);
+                      if (largestSample(s, count) > maxval_)
+                          checkSpanSamples(s, count, row, col, maxval_, fileSpec_);
                       sum.add(s, count);
                       if (counter_)
                           counter_->add(s, count);
@@ -184,10 +193,7 @@ void TwoPassInput::convertRows(FastConverter &converter, fserr_state *fs, sample
         readBlock(first, rows.rows, span, [&](const pixel *s, int, int col, int count) {
             // A sample above maxval now: the file changed after the first
             // reading refused none.
-            sample largest = 0;
-            for (int i = 0; i < count; ++i)
-                largest = std::max({largest, s[i].r, s[i].g, s[i].b});
-            if (largest > maxval_)
+            if (largestSample(s, count) > maxval_)
                 fileChanged(fileSpec_);
             sum.add(s, count);
             rows.appendSpan(s, col, count);
