@@ -63,29 +63,32 @@ cases = [
 # stopped after this long and reported as such.
 LIMIT = 30
 
-def peak_kib(program, args):
+def once(program, args):
+    """Wall seconds and peak KiB of one run, or None past LIMIT."""
     try:
-        r = subprocess.run(["/usr/bin/time", "-f", "%M", program, "-quiet"] + args,
+        r = subprocess.run(["/usr/bin/time", "-f", "%e %M", program, "-quiet"] + args,
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=LIMIT)
     except subprocess.TimeoutExpired:
         return None
-    return int(r.stderr.decode().strip().splitlines()[-1])
+    wall, peak = r.stderr.decode().strip().splitlines()[-1].split()
+    return float(wall), int(peak)
 
 def mean_s(program, args, runs):
     cmd = " ".join([program, "-quiet"] + args)
     subprocess.run(["hyperfine", "-N", "--style", "none", "--warmup", "2", "--runs", str(runs),
                     "--export-json", "t.json", "--output", "./out.ppm", cmd],
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
-                   timeout=LIMIT * (runs + 2))
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     return json.load(open("t.json"))["results"][0]["mean"]
 
 def measure(program, args):
-    peak = peak_kib(program, args)
-    if peak is None:
+    first = once(program, args)
+    if first is None:
         return None, None
+    wall, peak = first
     # A run of a second or more is timed once; the cheap ones many times.
-    once = mean_s(program, args, 1)
-    return (once if once > 1 else mean_s(program, args, 30 if once > 0.05 else 200)), peak
+    if wall >= 1:
+        return wall, peak
+    return mean_s(program, args, 30 if wall > 0.05 else 200), peak
 
 def cat_time():
     subprocess.run(["hyperfine", "-N", "--style", "none", "--warmup", "2", "--runs", "200",

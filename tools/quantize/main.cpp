@@ -1,17 +1,18 @@
 // quantize: reduce an image to a few colours.
 //
-// Reads one PBM, PGM or PPM image whole, chooses a colour map (by median cut
-// from the image itself, improved against the whole image with -refine, or
-// the colours of a map image), then converts and writes the image row by row
-// as a PPM image on standard output, optionally with Floyd-Steinberg
-// dithering (from fixed starting errors with -seed). Progress messages go to
-// standard error.
+// Reads one PBM, PGM or PPM image (a regular file twice, other input whole),
+// chooses a colour map (by median cut from the image itself, improved against
+// the whole image with -refine, or the colours of a map image), then converts
+// and writes the image row by row as a PPM image on standard output,
+// optionally with Floyd-Steinberg dithering (from fixed starting errors with
+// -seed). Progress messages go to standard error.
 #include <kestrum/colormap.h>
 #include <kestrum/common.h>
 #include <kestrum/ppm.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -23,8 +24,13 @@
 #include "packed_colormap_source.h"
 #include "packed_image.h"
 #include "refine.h"
+#include "two_pass_input.h"
 
 using namespace quantize;
+
+// Images of up to this many pixels are held (128 MiB of 32-bit words) even
+// from a regular file.
+constexpr std::uint64_t kHeldPixels = std::uint64_t{1} << 25;
 
 int main(int argc, char *argv[]) {
     ppm_init(&argc, argv);
@@ -32,61 +38,87 @@ int main(int argc, char *argv[]) {
     command_line_info cmdline{};
     parseCommandLine(argc, argv, &cmdline);
 
-    // The image is held packed and never rewritten: rescaling is a table
-    // applied as each pixel is read (see packed_colormap_source.h).
-    const PackedImage image =
-        reportingOutOfMemory("allocating the image", [&] { return readPackedImage(cmdline.input_file_spec); });
+    // A large image in a regular file is read twice instead of held: once
+    // to check it and count its colours, once to convert it
+    // (two_pass_input.h), in memory that does not grow with it. Other input
+    // (a pipe, a terminal), an image of up to kHeldPixels pixels, whose
+    // reading once is faster, and an image to refine against all its
+    // colours, is held packed and never rewritten: rescaling is a table
+    // applied as each pixel is read (packed_colormap_source.h).
+    FILE *file = pm_openr(cmdline.input_file_spec);
+    int headerCols, headerRows;
+    sample headerMaxval;
+    format_code format;
+    ppm_readppminit(file, &headerCols, &headerRows, &headerMaxval, &format);
+    std::unique_ptr<TwoPassInput> twice;
+    PackedImage held;
+    if (!cmdline.refine &&
+        static_cast<std::uint64_t>(headerCols) * static_cast<std::uint64_t>(headerRows) > kHeldPixels &&
+        canReadTwice(file))
+        twice = reportingOutOfMemory("allocating the image", [&] {
+            return std::make_unique<TwoPassInput>(file, cmdline.input_file_spec, headerCols, headerRows,
+                                                  headerMaxval, format, cmdline.map_file_spec == nullptr);
+        });
+    else
+        held = reportingOutOfMemory("allocating the image", [&] {
+            return readPackedRaster(file, cmdline.input_file_spec, headerCols, headerRows, headerMaxval, format);
+        });
+    const int cols = twice ? twice->cols() : held.cols;
+    const int rows = twice ? twice->rows() : held.rows;
 
     color_histogram colormap;
     int newcolors;
     sample newmaxval;
     SampleScale scale;
     if (cmdline.map_file_spec != nullptr) {
-        const PackedImage map =
-            reportingOutOfMemory("allocating the image", [&] { return readPackedImage(cmdline.map_file_spec); });
-        if (map.cols == 0 || map.rows == 0)
-            pm_error("colormap in file '%s' contains no pixels", cmdline.map_file_spec);
+        // Only the map's distinct colours are kept, whatever its size.
         reportingOutOfMemory("generating histogram", [&] {
-            computeColorMapFromMapPacked(image, map, &colormap, &newcolors, &scale);
+            computeColorMapFromMapFile(twice ? twice->maxval() : held.maxval, cmdline.map_file_spec, &colormap,
+                                       &newcolors, &newmaxval, &scale);
         });
-        newmaxval = map.maxval;
     } else if (cmdline.refine) {
         newcolors = cmdline.requested_colors;
         reportingOutOfMemory("generating histogram", [&] {
-            computeRefinedColorMap(image, newcolors, &colormap, &newmaxval, &scale);
+            computeRefinedColorMap(held, newcolors, &colormap, &newmaxval, &scale);
         });
     } else {
         reportingOutOfMemory("generating histogram", [&] {
-            computeChosenColorMapPacked(image, cmdline.requested_colors, cmdline.floyd != 0,
-                                        &colormap, &newcolors, &newmaxval, &scale);
+            if (twice)
+                twice->chooseColorMap(cmdline.requested_colors, cmdline.floyd != 0, &colormap, &newcolors,
+                                      &newmaxval, &scale);
+            else
+                computeChosenColorMapPacked(held, cmdline.requested_colors, cmdline.floyd != 0, &colormap,
+                                            &newcolors, &newmaxval, &scale);
         });
     }
 
-    ppm_writeppminit(stdout, image.cols, image.rows, newmaxval, 0);
+    ppm_writeppminit(stdout, cols, rows, newmaxval, 0);
     pm_message("mapping image to new colors...");
 
     // An image without pixels ends with its header: nothing sized by the
     // width its header claims is made, and dithering draws no starting
     // errors. Otherwise the width is borne out by the pixels already read.
-    const bool anyPixels = image.cols > 0 && image.rows > 0;
+    const bool anyPixels = cols > 0 && rows > 0;
     fserr_state fs{};
     const bool dither = cmdline.floyd && anyPixels;
     if (dither && cmdline.seeded)
-        initFserrSeeded(&fs, image.cols, cmdline.seed);
+        initFserrSeeded(&fs, cols, cmdline.seed);
     else if (dither)
-        initFserr(&fs, image.cols);
+        initFserr(&fs, cols);
     reportingOutOfMemory("allocating the nearest-colour search", [&] {
         FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
-        converter.expectPixels(static_cast<std::uint64_t>(image.cols) * static_cast<std::uint64_t>(image.rows));
-        std::vector<pixel> out(anyPixels ? static_cast<std::size_t>(image.cols) : 0);
-        const int rowsToWrite = anyPixels ? image.rows : 0;
-        for (int row = 0; row < rowsToWrite; ++row) {
-            image.dispatch([&](auto word) {
-                using Word = decltype(word);
-                converter.convert(image.row<Word>(row), image.cols, out.data(),
-                                  dither ? &fs : nullptr);
-            });
-            ppm_writeppmrow(stdout, out.data(), image.cols, newmaxval, 0);
+        converter.expectPixels(static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows));
+        if (twice) {
+            twice->convertRows(converter, dither ? &fs : nullptr, newmaxval);
+            twice.reset();
+        } else {
+            std::vector<pixel> out(anyPixels ? static_cast<std::size_t>(cols) : 0);
+            for (int row = 0; row < (anyPixels ? rows : 0); ++row) {
+                held.dispatch([&](auto word) {
+                    converter.convert(held.row<decltype(word)>(row), cols, out.data(), dither ? &fs : nullptr);
+                });
+                ppm_writeppmrow(stdout, out.data(), cols, newmaxval, 0);
+            }
         }
     });
 

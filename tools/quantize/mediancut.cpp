@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <queue>
+#include <tuple>
 #include <vector>
 
 #include "malloc_product.h"
@@ -34,7 +35,8 @@ struct BoxColorRanges {
     sample minr, maxr, ming, maxg, minb, maxb;
 };
 
-BoxColorRanges scanRanges(const color_count *run, int count) {
+template <typename Entry>
+BoxColorRanges scanRanges(const Entry *run, int count) {
     BoxColorRanges r{run[0].color.r, run[0].color.r, run[0].color.g,
                      run[0].color.g, run[0].color.b, run[0].color.b};
     for (int i = 1; i < count; ++i) {
@@ -87,8 +89,8 @@ void cutBox(color_histogram chv, color_box *boxes, int boxCount, int bi) {
     boxes[boxCount] = color_box{box.first_entry + i, n - i, box.pixel_count - lower};
 }
 
-template <int C>
-sample component(const color_count &e) {
+template <int C, typename Entry>
+sample component(const Entry &e) {
     return C == 0 ? e.color.r : C == 1 ? e.color.g : e.color.b;
 }
 
@@ -96,14 +98,14 @@ sample component(const color_count &e) {
 // lo..hi: by insertion in a small box, by counting when that range is small
 // beside the run (a box of thousands of colours), else by merging with the
 // comparison inlined.
-template <int C>
-void sortRun(color_count *run, int n, sample lo, sample hi, std::vector<color_count> *scratch,
+template <int C, typename Entry>
+void sortRun(Entry *run, int n, sample lo, sample hi, std::vector<Entry> *scratch,
              std::vector<std::uint32_t> *starts) {
     const std::size_t range = std::size_t{hi} - lo + 1;
     if (n <= 32) {
         // Most boxes are small: insertion, which keeps equals in order.
         for (int i = 1; i < n; ++i) {
-            const color_count e = run[i];
+            const Entry e = run[i];
             int j = i;
             for (; j > 0 && component<C>(run[j - 1]) > component<C>(e); --j)
                 run[j] = run[j - 1];
@@ -112,7 +114,7 @@ void sortRun(color_count *run, int n, sample lo, sample hi, std::vector<color_co
         return;
     }
     if (range > 4 * static_cast<std::size_t>(n)) {
-        std::stable_sort(run, run + n, [](const color_count &a, const color_count &b) {
+        std::stable_sort(run, run + n, [](const Entry &a, const Entry &b) {
             return component<C>(a) < component<C>(b);
         });
         return;
@@ -129,11 +131,18 @@ void sortRun(color_count *run, int n, sample lo, sample hi, std::vector<color_co
     std::copy(scratch->begin(), scratch->end(), run);
 }
 
-// cutBox, sorting faster.
-void cutBoxFast(color_histogram chv, color_box *boxes, int boxCount, int bi,
-                std::vector<color_count> *scratch, std::vector<std::uint32_t> *starts) {
-    const color_box box = boxes[bi];
-    color_count *run = chv + box.first_entry;
+// A box of the wide median cut: pixel counts of any size.
+struct WideBox {
+    int first_entry;
+    int entry_count;
+    std::uint64_t pixel_count;
+};
+
+// cutBox on counts of any size, sorting faster.
+void cutBoxWide(WideColorCount *hist, WideBox *boxes, int boxCount, int bi,
+                std::vector<WideColorCount> *scratch, std::vector<std::uint32_t> *starts) {
+    const WideBox box = boxes[bi];
+    WideColorCount *run = hist + box.first_entry;
     const int n = box.entry_count;
 
     const BoxColorRanges r = scanRanges(run, n);
@@ -145,14 +154,34 @@ void cutBoxFast(color_histogram chv, color_box *boxes, int boxCount, int bi,
     else
         sortRun<2>(run, n, r.minb, r.maxb, scratch, starts);
 
-    const int half = box.pixel_count / 2;
-    int lower = run[0].value;
+    const std::uint64_t half = box.pixel_count / 2;
+    std::uint64_t lower = run[0].value;
     int i = 1;
     while (i < n - 1 && lower < half)
         lower += run[i++].value;
 
-    boxes[bi] = color_box{box.first_entry, i, lower};
-    boxes[boxCount] = color_box{box.first_entry + i, n - i, box.pixel_count - lower};
+    boxes[bi] = WideBox{box.first_entry, i, lower};
+    boxes[boxCount] = WideBox{box.first_entry + i, n - i, box.pixel_count - lower};
+}
+
+// boxMean for counts of any size: sums of up to 2^64 pixels of 16-bit
+// samples need more than 64 bits.
+pixel boxMeanWide(const WideColorCount *run, int count, sample maxval) {
+    unsigned __int128 r = 0, g = 0, b = 0, total = 0;
+    for (int i = 0; i < count; ++i) {
+        const unsigned __int128 v = run[i].value;
+        r += run[i].color.r * v;
+        g += run[i].color.g * v;
+        b += run[i].color.b * v;
+        total += v;
+    }
+    if (total == 0)
+        return pixel{0, 0, 0};
+    auto component = [total, maxval](unsigned __int128 s) {
+        const unsigned __int128 mean = s / total;
+        return mean > maxval ? maxval : static_cast<sample>(mean);
+    };
+    return pixel{component(r), component(g), component(b)};
 }
 
 // The pixel-count-weighted mean of a box's colours, cut to maxval; black for
@@ -264,50 +293,51 @@ bool colormapFits(int newcolors) {
 // (count descending, rank ascending), a shrunk box takes a rank below every
 // other and a new box one above; the box to cut, the first with two
 // colours or more, is the top of a heap of those boxes.
-color_histogram mediancutColors(color_histogram chv, int colors, int sum, sample maxval,
-                                int newcolors, int *mapColorsP) {
+color_histogram mediancutWide(WideColorCount *hist, int colors, std::uint64_t sum, sample maxval,
+                              int newcolors, int *mapColorsP) {
     if (!colormapFits(newcolors))
         pm_error("out of memory");
     // Every box holds at least one colour (the first, of an empty
     // histogram, none), so there are never more boxes than this.
     const int maxBoxes = std::min(newcolors, std::max(colors, 1));
-    std::vector<color_box> boxes;
+    std::vector<WideBox> boxes;
     std::vector<long long> rank;
     boxes.reserve(static_cast<std::size_t>(maxBoxes));
     rank.reserve(static_cast<std::size_t>(maxBoxes));
-    boxes.push_back(color_box{0, colors, sum});
+    boxes.push_back(WideBox{0, colors, sum});
     rank.push_back(0);
     long long lowRank = 0, highRank = 0;
 
-    // A box's place in the list as one number, larger first: its pixels,
-    // then its rank reversed (ranks lie strictly between -2^31 and 2^31).
+    // A box's place in the list, larger first: its pixels, then its rank
+    // reversed (ranks lie strictly between -2^31 and 2^31).
+    using Place = std::tuple<std::uint64_t, std::uint32_t, int>;
     auto place = [&](int b) {
-        return (static_cast<std::uint64_t>(boxes[b].pixel_count) << 32) |
-               static_cast<std::uint32_t>(0x80000000LL - rank[b]);
+        return Place{boxes[b].pixel_count, static_cast<std::uint32_t>(0x80000000LL - rank[b]), b};
     };
     // The boxes that can still be cut, the first in list order on top.
-    std::priority_queue<std::pair<std::uint64_t, int>> cuttable;
+    std::priority_queue<Place> cuttable;
     if (colors >= 2)
-        cuttable.emplace(place(0), 0);
+        cuttable.push(place(0));
 
-    std::vector<color_count> scratch;
+    std::vector<WideColorCount> scratch;
     std::vector<std::uint32_t> starts;
     while (static_cast<int>(boxes.size()) < newcolors && !cuttable.empty()) {
-        const int bi = cuttable.top().second;
+        const int bi = std::get<2>(cuttable.top());
         cuttable.pop();
         const int added = static_cast<int>(boxes.size());
-        boxes.push_back(color_box{});
-        cutBoxFast(chv, boxes.data(), added, bi, &scratch, &starts);
+        boxes.push_back(WideBox{});
+        cutBoxWide(hist, boxes.data(), added, bi, &scratch, &starts);
         rank[bi] = --lowRank;
         rank.push_back(++highRank);
         for (int b : {bi, added})
             if (boxes[b].entry_count >= 2)
-                cuttable.emplace(place(b), b);
+                cuttable.push(place(b));
     }
 
-    std::vector<std::pair<std::uint64_t, int>> order(boxes.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = {place(static_cast<int>(i)), static_cast<int>(i)};
+    std::vector<Place> order;
+    order.reserve(boxes.size());
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        order.push_back(place(static_cast<int>(i)));
     std::sort(order.begin(), order.end(), std::greater<>());
 
     // The boxes' colours, then one black entry standing for the surplus
@@ -320,13 +350,22 @@ color_histogram mediancutColors(color_histogram chv, int colors, int sum, sample
         pm_error("out of memory");
     color_histogram colormap = static_cast<color_histogram>(mapBlock);
     for (int k = 0; k < boxCount; ++k) {
-        const color_box &box = boxes[order[k].second];
-        colormap[k] = color_count{boxMean(chv + box.first_entry, box.entry_count, maxval), 0};
+        const WideBox &box = boxes[std::get<2>(order[k])];
+        colormap[k] = color_count{boxMeanWide(hist + box.first_entry, box.entry_count, maxval), 0};
     }
     if (mapColors > boxCount)
         colormap[boxCount] = color_count{pixel{0, 0, 0}, 0};
     *mapColorsP = mapColors;
     return colormap;
+}
+
+color_histogram mediancutColors(color_histogram chv, int colors, int sum, sample maxval,
+                                int newcolors, int *mapColorsP) {
+    std::vector<WideColorCount> hist(static_cast<std::size_t>(std::max(colors, 0)));
+    for (std::size_t i = 0; i < hist.size(); ++i)
+        hist[i] = WideColorCount{chv[i].color, static_cast<std::uint32_t>(chv[i].value)};
+    return mediancutWide(hist.data(), colors, static_cast<std::uint32_t>(sum), maxval, newcolors,
+                         mapColorsP);
 }
 
 }  // namespace quantize

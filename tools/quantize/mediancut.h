@@ -5,6 +5,8 @@
 
 #include <kestrum/colormap.h>
 
+#include <cstdint>
+
 namespace quantize {
 
 // One box of the median cut: a contiguous run of histogram entries.
@@ -49,6 +51,18 @@ bool colormapFits(int newcolors);
 // decided without allocating.
 color_histogram mediancutColors(color_histogram chv, int colors, int sum, sample maxval,
                                 int newcolors, int *mapColorsP);
+
+// A histogram entry whose pixel count may pass what an int holds.
+struct WideColorCount {
+    pixel color;
+    std::uint64_t value;
+};
+
+// mediancutColors on such counts, their sum `sum`: the same map as
+// mediancutColors wherever the counts fit an int, and exact for any image
+// (sums and means in 64 bits and more). Reorders hist.
+color_histogram mediancutWide(WideColorCount *hist, int colors, std::uint64_t sum, sample maxval,
+                              int newcolors, int *mapColorsP);
 
 // The box list after a cut, put back in the order that a stable sort by
 // sumcompare gives: box `cut` has shrunk and a new box was appended, the

@@ -212,27 +212,43 @@ void computeChosenColorMapPacked(const PackedImage &image, int newcolors, bool d
     color_histogram chv;
     int colors;
     computeHistogramPacked(image, &chv, &colors, newmaxvalP, scaleP);
+    std::vector<WideColorCount> hist(static_cast<std::size_t>(colors));
+    for (std::size_t i = 0; i < hist.size(); ++i)
+        hist[i] = WideColorCount{chv[i].color, static_cast<std::uint32_t>(chv[i].value)};
+    ppm_freecolorhist(chv);
+    chooseColorMap(std::move(hist), static_cast<std::uint64_t>(image.rows) * static_cast<std::uint64_t>(image.cols),
+                   *newmaxvalP, newcolors, dithered, colormapP, mapColorsP);
+}
+
+void chooseColorMap(std::vector<WideColorCount> hist, std::uint64_t pixels, sample maxval, int newcolors,
+                    bool dithered, color_histogram *colormapP, int *mapColorsP) {
     pm_message("choosing %d colors...", newcolors);
-    if (!dithered && newcolors >= colors && *newmaxvalP <= 255) {
+    const int colors = static_cast<int>(hist.size());
+    if (!dithered && newcolors >= colors && maxval <= 255) {
         // Every colour is kept, each box of the median cut one colour of
         // the histogram, and without dithering each pixel (at the final
         // maxval) becomes the map's entry of its own colour: at distance 0,
         // which in the plain distance form of maxvals up to 255 no other
         // colour is. The order of the map, which is most of the median
-        // cut's work here, cannot show in the output, and the histogram
-        // serves as the map. (An image without pixels gets one black entry:
-        // the histogram has room for it.)
+        // cut's work here, cannot show in the output, and the histogram's
+        // colours serve as the map. (An image without pixels gets one
+        // black entry.)
         if (!colormapFits(newcolors))
             pm_error("out of memory");
-        if (colors == 0)
-            chv[0] = color_count{pixel{0, 0, 0}, 0};
-        *colormapP = chv;
-        *mapColorsP = colors > 0 ? colors : 1;
+        const int mapColors = std::max(colors, 1);
+        void *block = nullptr;
+        kestrum::mallocProduct(&block, static_cast<unsigned int>(mapColors), sizeof(color_count));
+        if (block == nullptr)
+            pm_error("out of memory");
+        auto *colormap = static_cast<color_histogram>(block);
+        colormap[0] = color_count{pixel{0, 0, 0}, 0};
+        for (int i = 0; i < colors; ++i)
+            colormap[i] = color_count{hist[static_cast<std::size_t>(i)].color, 0};
+        *colormapP = colormap;
+        *mapColorsP = mapColors;
         return;
     }
-    *colormapP = mediancutColors(chv, colors, image.rows * image.cols, *newmaxvalP, newcolors,
-                                 mapColorsP);
-    ppm_freecolorhist(chv);
+    *colormapP = mediancutWide(hist.data(), colors, pixels, maxval, newcolors, mapColorsP);
 }
 
 void computeColorMapFromInputPacked(const PackedImage &image, int newcolors,
@@ -254,9 +270,14 @@ void computeColorMapFromInputPacked(const PackedImage &image, int newcolors,
 
 void computeColorMapFromMapPacked(const PackedImage &input, const PackedImage &map,
                                   color_histogram *colormapP, int *colorsP, SampleScale *scaleP) {
-    if (map.maxval != input.maxval)
+    computeColorMapFromMapPacked(input.maxval, map, colormapP, colorsP, scaleP);
+}
+
+void computeColorMapFromMapPacked(sample inputMaxval, const PackedImage &map,
+                                  color_histogram *colormapP, int *colorsP, SampleScale *scaleP) {
+    if (map.maxval != inputMaxval)
         pm_message("rescaling input image to match colormap maxval");
-    *scaleP = rescaleTable(input.maxval, map.maxval);
+    *scaleP = rescaleTable(inputMaxval, map.maxval);
     int colors;
     color_histogram colormap = packedColorHistogram(map, nullptr, map.maxval, &colors);
     if (colormap == nullptr)

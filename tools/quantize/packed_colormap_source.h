@@ -13,8 +13,10 @@
 
 #include <kestrum/colormap.h>
 
+#include <cstdint>
 #include <vector>
 
+#include "mediancut.h"
 #include "packed_image.h"
 
 namespace quantize {
@@ -51,9 +53,17 @@ void computeChosenColorMapPacked(const PackedImage &image, int newcolors, bool d
                                  color_histogram *colormapP, int *mapColorsP,
                                  sample *newmaxvalP, SampleScale *scaleP);
 
+// Its second half: "choosing %d colors..." and the map chosen from the
+// histogram (at maxval, of an image of `pixels` pixels).
+void chooseColorMap(std::vector<WideColorCount> hist, std::uint64_t pixels, sample maxval, int newcolors,
+                    bool dithered, color_histogram *colormapP, int *mapColorsP);
+
 // computeColorMapFromMap for packed images; *scaleP receives the table from
 // the input's samples to the map's maxval (the identity when they agree).
 void computeColorMapFromMapPacked(const PackedImage &input, const PackedImage &map,
+                                  color_histogram *colormapP, int *colorsP, SampleScale *scaleP);
+// The same for an input known by its maxval alone.
+void computeColorMapFromMapPacked(sample inputMaxval, const PackedImage &map,
                                   color_histogram *colormapP, int *colorsP, SampleScale *scaleP);
 
 // The table of rescaleSample from oldmaxval to newmaxval, for samples

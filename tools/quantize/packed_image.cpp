@@ -14,8 +14,6 @@ namespace {
 
 // Words per block: a few MiB, few enough allocations for any image.
 constexpr std::size_t kBlockWords = std::size_t{1} << 20;
-// Pixels read at a time; a multiple of 8.
-constexpr int kReadSpan = 16384;
 
 template <typename Word>
 void packInto(const pixel *row, int cols, Word *out) {
@@ -67,11 +65,22 @@ void PackedImage::appendSpan(const pixel *span, int col, int count) {
         packInto(span, count, static_cast<std::uint64_t *>(rowStart_.back()) + col);
 }
 
-PackedImage readPackedImage(const char *fileSpec) {
-    FILE *file = pm_openr(fileSpec);
-    PackedImage image;
+PackedImage readPackedImage(const char *fileSpec) { return readPackedImage(pm_openr(fileSpec), fileSpec); }
+
+PackedImage readPackedImage(FILE *file, const char *fileSpec) {
+    int cols, rows;
+    sample maxval;
     format_code format;
-    ppm_readppminit(file, &image.cols, &image.rows, &image.maxval, &format);
+    ppm_readppminit(file, &cols, &rows, &maxval, &format);
+    return readPackedRaster(file, fileSpec, cols, rows, maxval, format);
+}
+
+PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
+                             format_code format) {
+    PackedImage image;
+    image.cols = cols;
+    image.rows = rows;
+    image.maxval = maxval;
     checkImageSize(fileSpec, image.cols, image.rows);
 
     // Rows without columns hold no bytes in any format, so there is nothing
@@ -81,7 +90,7 @@ PackedImage readPackedImage(const char *fileSpec) {
     // reads the same bytes as in one, the spans (but the last) being whole
     // bytes of a raw PBM row.
     if (image.cols > 0 && image.rows > 0) {
-        const int spanCols = std::min(image.cols, kReadSpan);
+        const int spanCols = std::min(image.cols, kReadSpanPixels);
         pixel *span = static_cast<pixel *>(pm_allocrow(spanCols, static_cast<int>(sizeof(pixel))));
         for (int r = 0; r < image.rows; ++r) {
             for (int col = 0; col < image.cols; col += spanCols) {

@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
+#include <kestrum/format.h>
 #include <kestrum/types.h>
 
 namespace quantize {
@@ -78,6 +80,17 @@ private:
 // Reads the whole image like readImage, with the same checks, messages and
 // order of failures, into the packed form.
 PackedImage readPackedImage(const char *fileSpec);
+// The same from the file already open (and closed here), and from the
+// file whose header has been read.
+PackedImage readPackedImage(FILE *file, const char *fileSpec);
+PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
+                             format_code format);
+
+// The readers take a row this many pixels at a time: a row read in several
+// calls takes the same bytes as in one (a multiple of 8: every span but a
+// row's last ends on a byte of a raw PBM row), and a header claiming a wide
+// row costs memory only as its pixels arrive.
+constexpr int kReadSpanPixels = 16384;
 
 }  // namespace quantize
 

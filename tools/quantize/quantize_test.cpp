@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <tuple>
@@ -22,6 +24,8 @@
 #include "nearest.h"
 #include "packed_colormap_source.h"
 #include "search.h"
+#include "streaming_histogram.h"
+#include "two_pass_input.h"
 
 namespace {
 
@@ -127,7 +131,7 @@ int linearScan(const std::vector<color_count> &map, const pixel &c, sample maxva
     return index;
 }
 
-enum Kind { Histogram, Convert, Chosen, Nearest, Resort };
+enum Kind { Histogram, Streaming, MapFile, Convert, Chosen, TwoPass, Nearest, Resort };
 constexpr std::size_t kDefault = SIZE_MAX;
 
 struct Case {
@@ -186,12 +190,12 @@ void convertFast(const std::string &path, const std::vector<color_count> &map, s
 
 Compared compare(std::mt19937 &rng, const Case &c) {
     Compared r;
-    const int least = c.kind == Convert || c.kind == Chosen ? 1 : 0;  // the converters are never given empty rows
+    const int least = c.kind >= Convert && c.kind <= TwoPass ? 1 : 0;  // the converters are never given empty rows
     const int cols = c.cols ? c.cols : least + static_cast<int>(rng() % 70);
     const int rows = c.rows ? c.rows : least + static_cast<int>(rng() % 40);
-    const Image img = c.kind <= Chosen ? randomImage(rng, cols, rows, c.maxval, c.colors, c.kind == Histogram ? c.size : 0)
+    const Image img = c.kind <= TwoPass ? randomImage(rng, cols, rows, c.maxval, c.colors, c.kind <= Streaming ? c.size : 0)
                                         : Image{0, 0, 0, {}};
-    const std::string path = c.kind <= Chosen ? fileOf(rng, img) : "";
+    const std::string path = c.kind <= TwoPass ? fileOf(rng, img) : "";
     if (c.kind == Histogram) {  // the packed scale table must give the samples rescaled in place
         RowArray slow(path);
         const PackedImage image = readPackedImage(path.c_str());
@@ -211,6 +215,46 @@ Compared compare(std::mt19937 &rng, const Case &c) {
             const Values e = entries(chv, colors);
             out->insert(out->end(), e.begin(), e.end());
             out->push_back(maxval);
+        }
+    } else if (c.kind == Streaming) {  // a file's count, span by span, against the packed count
+        color_histogram chv;
+        int colors;
+        sample maxval[2];
+        SampleScale scale[2];
+        std::vector<WideColorCount> wide;
+        r.oracleMessages = messagesOf(
+            [&] { computeHistogramPacked(readPackedImage(path.c_str()), &chv, &colors, &maxval[0], &scale[0]); });
+        r.fastMessages = messagesOf([&] {
+            StreamingHistogram counter(img.maxval);
+            for (std::size_t done = 0, n; done < img.px.size(); done += n) {
+                n = std::min<std::size_t>(img.px.size() - done, 1 + rng() % 5000);
+                counter.add(img.px.data() + done, static_cast<int>(n));
+            }
+            counter.finish(&wide, &maxval[1], &scale[1]);
+        });
+        r.oracle = entries(chv, colors);
+        for (const WideColorCount &e : wide)
+            put(&r.fast, &e.color, 1), r.fast.push_back(static_cast<long long>(e.value));
+        for (int side = 0; side < 2; ++side) {
+            Values &out = side ? r.fast : r.oracle;
+            out.insert(out.end(), scale[side].begin(), scale[side].end());
+            out.push_back(maxval[side]);
+        }
+    } else if (c.kind == MapFile) {  // a map read once for its colours against the map held
+        color_histogram chv[2];
+        int colors[2];
+        sample mapMaxval = 0;
+        SampleScale scale[2];
+        r.oracleMessages = messagesOf([&] {
+            computeColorMapFromMapPacked(c.mapMaxval, readPackedImage(path.c_str()), &chv[0], &colors[0], &scale[0]);
+        });
+        r.fastMessages = messagesOf(
+            [&] { computeColorMapFromMapFile(c.mapMaxval, path.c_str(), &chv[1], &colors[1], &mapMaxval, &scale[1]); });
+        for (int side = 0; side < 2; ++side) {
+            Values &out = side ? r.fast : r.oracle;
+            out = entries(chv[side], colors[side]);
+            out.insert(out.end(), scale[side].begin(), scale[side].end());
+            out.push_back(side ? mapMaxval : img.maxval);
         }
     } else if (c.kind == Convert) {
         // A median-cut map of the image, with its surplus black, and
@@ -272,6 +316,39 @@ Compared compare(std::mt19937 &rng, const Case &c) {
                 put(&r.fast, out.data(), cols);
             }
             ppm_freecolorhist(map);
+        }
+    } else if (c.kind == TwoPass) {  // runs from the file read twice against runs of the image held
+        const std::uint32_t seed = rng();
+        for (int dither = 0; dither < 2; ++dither) {
+            ErrorRows errors[2] = {{cols, seed}, {cols, seed}};
+            for (int twice = 0; twice < 2; ++twice) {
+                std::unique_ptr<TwoPassInput> input;
+                const PackedImage held = twice ? PackedImage{} : readPackedImage(path.c_str());
+                if (twice)
+                    input = std::make_unique<TwoPassInput>(pm_openr(path.c_str()), path.c_str(), true);
+                color_histogram map;
+                int mapColors;
+                sample maxval;
+                SampleScale scale;
+                (twice ? r.fastMessages : r.oracleMessages) += messagesOf([&] {
+                    twice ? input->chooseColorMap(c.size, dither, &map, &mapColors, &maxval, &scale)
+                          : computeChosenColorMapPacked(held, c.size, dither, &map, &mapColors, &maxval, &scale);
+                });
+                FastConverter converter(map, mapColors, maxval, std::move(scale));
+                fserr_state *fs = dither ? &errors[twice].fs : nullptr;
+                std::vector<pixel> out(cols);
+                ::testing::internal::CaptureStdout();
+                if (twice)
+                    input->convertRows(converter, fs, maxval);
+                for (int row = 0; row < (twice ? 0 : rows); ++row) {
+                    held.dispatch([&](auto w) { converter.convert(held.row<decltype(w)>(row), cols, out.data(), fs); });
+                    ppm_writeppmrow(stdout, out.data(), cols, maxval, 0);
+                }
+                std::fflush(stdout);
+                const std::string bytes = ::testing::internal::GetCapturedStdout();
+                (twice ? r.fast : r.oracle).insert((twice ? r.fast : r.oracle).end(), bytes.begin(), bytes.end());
+                ppm_freecolorhist(map);
+            }
         }
     } else if (c.kind == Nearest) {
         // A map made to break a pruned search (random, a lattice where many
@@ -360,10 +437,16 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
         // N below, at and above the image's colours, plain and scaled distances.
         {Chosen, 255, 0, 40, 2}, {Chosen, 255, 0, 40, 40}, {Chosen, 255, 0, 40, 83}, {Chosen, 255, 0, 400, 200},
         {Chosen, 15, 0, 30, 64}, {Chosen, 65535, 0, 60, 100}, {Chosen, 1, 0, 4, 9}, {Chosen, 255, 0, 60000, 256, kDefault, 400, 200},
+        // Rows of more than a block, many blocks, a maxval with halvings.
+        {TwoPass, 255, 0, 300, 16, kDefault, 5000, 300}, {TwoPass, 65535, 0, 40000, 64, kDefault, 3, 400000},
+        {TwoPass, 255, 0, 50, 100, kDefault, 37, 23}, {MapFile, 65535, 255, 5000, 0, kDefault, 300, 40},
     };
     for (sample m : {0, 1, 15, 31, 63, 100, 255, 256, 1000, 4095, 65535}) {
-        cases.push_back({Histogram, m, 0, 50, 0});
-        cases.push_back({Histogram, m, 0, 40000, 0, kDefault, 211, 180});  // too many colours
+        for (Kind k : {Histogram, Streaming}) {
+            cases.push_back({k, m, 0, 50, 0});
+            cases.push_back({k, m, 0, 40000, 0, kDefault, 211, 180});  // too many colours
+        }
+        cases.push_back({MapFile, m, 255, 300, 0, kDefault, 300, 40});
         for (int size : {1, 2, 7, 40, 256, 1500})
             cases.push_back({Nearest, m, 0, 0, size});
     }
@@ -382,6 +465,79 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
                                             << ::testing::PrintToString(Values(at.first, r.fast.end())) << " instead of "
                                             << ::testing::PrintToString(Values(at.second, r.oracle.end()));
         }
+}
+
+// Counts beyond 32 bits: with every count even each box's half is exact, so
+// counts 2^40 times larger change no choice and no mean, unless a count, sum
+// or weighted sum were cut to 32 bits.
+TEST(MedianCut, CountsBeyond32BitsCutAsTheirSmallerForm) {
+    std::mt19937 rng(33);
+    for (int trial = 0; trial < 100; ++trial) {
+        std::vector<WideColorCount> small, large;
+        std::uint64_t sum = 0;
+        for (int i = 0, n = 1 + static_cast<int>(rng() % 150); i < n; ++i) {
+            const pixel c{sample(i * 37 % 251), sample(rng() % 65536), sample(rng() % 4)};
+            const std::uint64_t count = 2 * (1 + rng() % 1000);
+            small.push_back({c, count}), large.push_back({c, count << 40}), sum += count;
+        }
+        const int n = 2 + static_cast<int>(rng() % 200);
+        int colors[2];
+        color_histogram a = mediancutWide(small.data(), int(small.size()), sum, 65535, n, &colors[0]);
+        color_histogram b = mediancutWide(large.data(), int(large.size()), sum << 40, 65535, n, &colors[1]);
+        ASSERT_EQ(entries(a, colors[0], false), entries(b, colors[1], false)) << "trial " << trial;
+    }
+}
+
+// Reads the file once, rewrites it as `changed`, then converts it.
+void rereadAfterChange(const std::string &path, const std::string &changed) {
+    TwoPassInput input(pm_openr(path.c_str()), path.c_str(), false);
+    FILE *rewrite = std::fopen(path.c_str(), "wb");
+    std::fwrite(changed.data(), 1, changed.size(), rewrite);
+    std::fclose(rewrite);
+    const color_count black{{0, 0, 0}, 0};
+    FastConverter converter(&black, 1, 255, rescaleTable(255, 255));
+    if (std::freopen("/dev/null", "w", stdout) != nullptr)
+        input.convertRows(converter, nullptr, 255);
+    std::exit(0);
+}
+
+// What a map read once and a file read twice refuse, in the order of an image read whole.
+TEST(FileReadingDeathTest, RefusalsAsWhenReadWhole) {
+    // 32768 colours in the first 128 rows, too many; but in a plain copy a
+    // sample above maxval in the last row is found first.
+    std::string raw = "P6 256 129 255\n", plain = "P3 256 129 255\n";
+    for (int i = 0; i < 256 * 129; ++i) {
+        const int r = i < 256 * 128 ? i & 0xff : 1, g = i < 256 * 128 ? i >> 8 : 1;
+        raw += {char(r), char(g), 0};
+        plain += std::to_string(r) + " " + std::to_string(g) + (i == 256 * 129 - 1 ? " 300\n" : " 0\n");
+    }
+    const std::string tooMany = testsupport::temporaryFile(raw), badLast = testsupport::temporaryFile(plain),
+                      empty = testsupport::temporaryFile("P6 0 3 255\n");
+    std::mt19937 rng(2);
+    std::string bytes = "P6\n2000 1200\n255\n";
+    for (int i = 0; i < 2000 * 1200 * 3; ++i)
+        bytes += char(rng() % 4);
+    const auto mapOf = [](const std::string &path) {
+        color_histogram map;
+        int colors;
+        sample maxval;
+        SampleScale scale;
+        computeColorMapFromMapFile(255, path.c_str(), &map, &colors, &maxval, &scale);
+    };
+    std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] { mapOf(tooMany); }, "too many colors in colormap!"},
+        {[&] { mapOf(badLast); }, "the image from file '" + badLast + "' has a sample of value 300 .row 128, column 255. above"},
+        {[&] { mapOf(empty); }, "colormap in file '" + empty + "' contains no pixels"}};
+    // A sample of the last block, or the length, changed between the readings.
+    for (const std::string &changed : {bytes.substr(0, bytes.size() - 1) + char(bytes.back() ^ 1), bytes + "x",
+                                       bytes.substr(0, bytes.size() - 3)}) {
+        const std::string path = testsupport::temporaryFile(bytes);
+        cases.push_back({[=] { rereadAfterChange(path, changed); },
+                         "the image in file '" + path + "' changed between its first and second reading\n"});
+    }
+    for (const auto &[run, message] : cases) {
+        EXPECT_EXIT((pm_init("quantize", 0), run()), ::testing::ExitedWithCode(1), "quantize: " + message) << message;
+    }
 }
 
 // The median cut that both paths share, on histograms worked out by hand.

@@ -1,0 +1,202 @@
+#include "streaming_histogram.h"
+
+#include <kestrum/common.h>
+
+#include <algorithm>
+
+#include "color_bucket.h"
+#include "colormap_rules.h"
+#include "mediancut.h"
+
+namespace quantize {
+
+namespace {
+
+constexpr std::size_t kSlots = std::size_t{1} << 16;
+constexpr unsigned kDirectBits = 21;
+
+std::size_t slotOf(const pixel &c) {
+    const std::uint64_t key = (std::uint64_t{c.r} << 32) | (std::uint64_t{c.g} << 16) | c.b;
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 48);
+}
+
+bool same(const pixel &a, const pixel &b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+}  // namespace
+
+StreamingHistogram::StreamingHistogram(sample maxval, bool halving)
+    : maxval_(maxval), halving_(halving), scale_(rescaleTable(maxval, maxval)) {
+    makeSlots();
+}
+
+// The slots for the current maxval: indexed by the colour itself when its
+// samples take few bits (a table of at most 2^21 slots), else hashed.
+void StreamingHistogram::makeSlots() {
+    bits_ = 0;
+    while (bits_ < 32 && (maxval_ >> bits_) != 0)
+        ++bits_;
+    direct_ = 3 * bits_ <= kDirectBits;
+    slots_.assign(direct_ ? std::size_t{1} << (3 * bits_) : kSlots, 0);
+}
+
+// The number of colour c, or UINT32_MAX when it has not been seen.
+std::uint32_t StreamingHistogram::find(const pixel &c) {
+    if (direct_) {
+        const std::uint16_t n = slots_[directIndex(c)];
+        return n == 0 ? UINT32_MAX : n - 1u;
+    }
+    for (std::size_t s = slotOf(c);; s = (s + 1) & (kSlots - 1)) {
+        const std::uint16_t n = slots_[s];
+        if (n == 0)
+            return UINT32_MAX;
+        if (same(colors_[n - 1u], c))
+            return n - 1u;
+    }
+}
+
+// Adds colour c, not yet seen, while there is room under the limit.
+std::uint32_t StreamingHistogram::insert(const pixel &c, std::uint64_t count, std::uint64_t first) {
+    std::size_t s = direct_ ? directIndex(c) : slotOf(c);
+    while (slots_[s] != 0)
+        s = (s + 1) & (kSlots - 1);
+    colors_.push_back(c);
+    counts_.push_back(count);
+    first_.push_back(first);
+    slots_[s] = static_cast<std::uint16_t>(colors_.size());
+    return static_cast<std::uint32_t>(colors_.size() - 1);
+}
+
+// One more halving of the maxval: the table composed as
+// computeHistogramPacked composes it, the colours so far rescaled alike and
+// merged.
+void StreamingHistogram::halve() {
+    const sample old = maxval_, halved = maxval_ / 2;
+    halvings_.emplace_back(old, halved);
+    for (sample &s : scale_)
+        s = rescaleSample(s, old, halved);
+    std::vector<pixel> colors;
+    std::vector<std::uint64_t> counts, first;
+    colors.swap(colors_);
+    counts.swap(counts_);
+    first.swap(first_);
+    maxval_ = halved;
+    makeSlots();
+    for (std::size_t i = 0; i < colors.size(); ++i) {
+        const pixel c{rescaleSample(colors[i].r, old, halved), rescaleSample(colors[i].g, old, halved),
+                      rescaleSample(colors[i].b, old, halved)};
+        const std::uint32_t id = find(c);
+        if (id == UINT32_MAX) {
+            insert(c, counts[i], first[i]);
+        } else {
+            counts_[id] += counts[i];
+            first_[id] = std::min(first_[id], first[i]);
+        }
+    }
+    previousId_ = UINT32_MAX;
+}
+
+void StreamingHistogram::add(const pixel *span, int count) {
+    for (int i = 0; i < count && !overflowed_; ++i, ++pixels_) {
+        if (direct_) {
+            const int known = countKnown(span + i, count - i);
+            i += known;
+            pixels_ += known;
+            if (i == count)
+                break;
+        }
+        addOne(span[i]);
+    }
+}
+
+// Counts pixels from the start of the span for as long as their colours
+// have been seen, with the direct table: the common case, with the tables
+// in locals (the counts written would otherwise oblige every field to be
+// read again). The number of pixels counted.
+int StreamingHistogram::countKnown(const pixel *span, int count) {
+    const sample *scale = scale_.data();
+    const std::uint16_t *slots = slots_.data();
+    std::uint64_t *counts = counts_.data();
+    const unsigned bits = bits_;
+    pixel previous = previous_;
+    std::uint32_t previousId = previousId_;
+    int i = 0;
+    for (; i < count; ++i) {
+        const pixel p = span[i];
+        if (previousId != UINT32_MAX && same(p, previous)) {
+            ++counts[previousId];
+            continue;
+        }
+        const std::uint16_t n =
+            slots[(std::size_t{scale[p.r]} << (2 * bits)) | (std::size_t{scale[p.g]} << bits) | scale[p.b]];
+        if (n == 0)
+            break;
+        ++counts[n - 1u];
+        previous = p;
+        previousId = n - 1u;
+    }
+    previous_ = previous;
+    previousId_ = previousId;
+    return i;
+}
+
+// Counts one pixel, whatever its colour: a new colour is added, the maxval
+// halved first while there is no room for it.
+void StreamingHistogram::addOne(const pixel &p) {
+    if (previousId_ != UINT32_MAX && same(p, previous_)) {
+        ++counts_[previousId_];
+        return;
+    }
+    std::uint32_t id;
+    for (;;) {
+        const pixel c{scale_[p.r], scale_[p.g], scale_[p.b]};
+        id = find(c);
+        if (id != UINT32_MAX)
+            break;
+        if (colors_.size() < static_cast<std::size_t>(kMaxHistogramColors)) {
+            id = insert(c, 0, pixels_);
+            break;
+        }
+        if (!halving_) {
+            overflowed_ = true;
+            return;
+        }
+        // At most 31^3 colours exist at maxval 30, so this ends.
+        halve();
+    }
+    ++counts_[id];
+    previous_ = p;
+    previousId_ = id;
+}
+
+void StreamingHistogram::finish(std::vector<WideColorCount> *histP, sample *newmaxvalP, SampleScale *scaleP) {
+    pm_message("making histogram...");
+    for (const auto &h : halvings_) {
+        pm_message("too many colors!");
+        pm_message("scaling colors from maxval=%d to maxval=%d to improve clustering...",
+                   static_cast<int>(h.first), static_cast<int>(h.second));
+        pm_message("making histogram...");
+    }
+    pm_message("%d colors found", static_cast<int>(colors_.size()));
+
+    *histP = histogram();
+    *newmaxvalP = maxval_;
+    *scaleP = std::move(scale_);
+}
+
+std::vector<WideColorCount> StreamingHistogram::histogram() const {
+    std::vector<std::uint32_t> order(colors_.size()), bucket(colors_.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+        bucket[i] = static_cast<std::uint32_t>(kestrum::ppm_colorbucket(colors_[i]));
+    }
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return bucket[a] != bucket[b] ? bucket[a] < bucket[b] : first_[a] > first_[b];
+    });
+    std::vector<WideColorCount> hist;
+    hist.reserve(order.size());
+    for (std::uint32_t i : order)
+        hist.push_back(WideColorCount{colors_[i], counts_[i]});
+    return hist;
+}
+
+}  // namespace quantize

@@ -1,0 +1,86 @@
+// The colour histogram of an image that is read once and not kept: the
+// same histogram, final maxval, sample table and messages as
+// computeHistogramPacked, from pixels handed over in raster order.
+//
+// computeHistogramPacked counts the whole image at a maxval and halves it
+// while the image has more than kMaxHistogramColors colours. Here the
+// colours seen so far are counted at the current maxval; when they pass the
+// limit the image as a whole would too, so the maxval is halved at once and
+// the colours so far are rescaled and merged (their values at the lower
+// maxval are what the whole image's samples would give, the halvings
+// composing exactly as in the sample table). The histogram's order comes
+// from each colour's first pixel, kept through the merges, and counts are
+// 64-bit, so images of any size are counted exactly.
+#ifndef QUANTIZE_STREAMING_HISTOGRAM_H
+#define QUANTIZE_STREAMING_HISTOGRAM_H
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include <kestrum/colormap.h>
+
+#include "mediancut.h"
+#include "packed_colormap_source.h"
+
+namespace quantize {
+
+class StreamingHistogram {
+public:
+    // maxval: the image's; every sample handed over lies in 0..maxval.
+    // Without halving (a map image's colours), counting stops at the limit
+    // instead, and overflowed() tells.
+    explicit StreamingHistogram(sample maxval, bool halving = true);
+    StreamingHistogram(const StreamingHistogram &) = delete;
+    StreamingHistogram &operator=(const StreamingHistogram &) = delete;
+
+    // Counts the next `count` pixels of the image.
+    void add(const pixel *span, int count);
+
+    // Prints the messages computeHistogram prints for the image, and hands
+    // back what computeHistogramPacked does: the histogram (in the same
+    // order, with counts of any size), the final maxval and the table from
+    // the image's samples to it.
+    void finish(std::vector<WideColorCount> *histP, sample *newmaxvalP, SampleScale *scaleP);
+
+    // Without halving: whether the image has more colours than the limit,
+    // and else its histogram, in that order, without messages.
+    bool overflowed() const { return overflowed_; }
+    std::vector<WideColorCount> histogram() const;
+
+private:
+    void makeSlots();
+    std::size_t directIndex(const pixel &c) const {
+        return (std::size_t{c.r} << (2 * bits_)) | (std::size_t{c.g} << bits_) | c.b;
+    }
+    std::uint32_t find(const pixel &c);
+    int countKnown(const pixel *span, int count);
+    void addOne(const pixel &p);
+    std::uint32_t insert(const pixel &c, std::uint64_t count, std::uint64_t first);
+    void halve();
+
+    sample maxval_;  // the current one
+    bool halving_;
+    bool overflowed_ = false;
+    SampleScale scale_;
+    std::vector<std::pair<sample, sample>> halvings_;
+    // Colour number + 1 (0: empty), indexed by the colour when direct_,
+    // else by open addressing on it, which the limit keeps at most half
+    // full.
+    unsigned bits_ = 0;
+    bool direct_ = false;
+    std::vector<std::uint16_t> slots_;
+    std::vector<pixel> colors_;
+    std::vector<std::uint64_t> counts_;
+    std::vector<std::uint64_t> first_;  // the number of each colour's first pixel
+    std::uint64_t pixels_ = 0;
+    // The last pixel as handed over and its colour number: runs of a colour
+    // cost a comparison a pixel.
+    pixel previous_{0, 0, 0};
+    std::uint32_t previousId_ = UINT32_MAX;
+};
+
+}  // namespace quantize
+
+#endif
