@@ -93,6 +93,30 @@ TEST(Colormap, FastCounterMatchesTheTable) {
     }
 }
 
+// The file variant reads rows a span at a time (here rows wider than one)
+// and counts what the image array counts.
+TEST(Colormap, FileCountsAndClosestColours) {
+    Image img = randomImage(40000, 3, 500, 255, 6);
+    FILE *f = testsupport::memoryStream(
+        testsupport::captureOutput([&](FILE *o) { ppm_writeppm(o, img.pixels(), img.cols, img.rows, 255, 0); }));
+    int cols, rows, fileColors = -1, colors = -2;
+    sample maxval;
+    format_code format;
+    ppm_readppminit(f, &cols, &rows, &maxval, &format);
+    EXPECT_TRUE(take(ppm_computecolorhist2(f, cols, rows, maxval, format, 0, &fileColors), fileColors) ==
+                    take(count(img, false, 0, &colors), colors) && fileColors == colors);
+    fclose(f);
+    // The nearest entry, the first of equals, by sums of squares past 64 bits.
+    const sample m = 0xFFFFFFFF;
+    const pixel map[] = {{0, 0, 0}, {m, 0, 0}, {10, 0, 0}, {m, m, 7}, {m, m, 7}};
+    const pixel colours[][2] = {{{m, m, m}, {m, m, 7}}, {{10, 0, 0}, {10, 0, 0}}, {{m, 1, 1}, {m, 0, 0}}, {{4, 0, 0}, {0, 0, 0}}};
+    for (const auto &c : colours)
+        EXPECT_EQ(map[ppm_findclosestcolor(map, 5, &c[0])], c[1]) << c[0].r;
+    EXPECT_EQ(ppm_findclosestcolor(map, 0, &map[0]), -1);
+    EXPECT_EQ(testsupport::captureOutput([&](FILE *o) { ppm_colorrowtomapfile(o, map + 1, 2, 300); }),
+              "P3\n2 1\n300\n4294967295 0 0\n10 0 0\n");
+}
+
 TEST(Colormap, HistogramsRowsAndTables) {
     // Lower buckets first (black and (6, 34, 9) share bucket 0); within one,
     // the colour first seen last first. With a limit of N exactly N colours

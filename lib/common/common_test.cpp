@@ -70,6 +70,10 @@ TEST(Common, StreamsAndStartup) {
     ASSERT_EQ(fseek(f, 9000, SEEK_SET), 0);
     EXPECT_EQ(getc(f), 'y');
     pm_close(f);
+    int32_t nread = 0;  // a stream of unknown length, read whole in a growing block
+    unsigned char *all = pm_read_unknown_size(testsupport::memoryStream(bytes + bytes), &nread);
+    EXPECT_TRUE(nread == 20000 && std::string(reinterpret_cast<char *>(all), 20000) == bytes + bytes);
+    free(all);
     using Words = std::vector<std::string>;
     EXPECT_EQ(startWith({"q", "--quiet", "-QUIET", "256", "--Plain", "-plain"}), Words({"q", "256"}));
     const Words kept = {"-plain", "-mapfile", "--", "-q", "-plai", "-quiet=1", "---quiet"};  // argv[0] is no option

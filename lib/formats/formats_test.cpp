@@ -210,6 +210,8 @@ TEST(FormatsDeath, Messages) {
         {[] { pgm_writerawsample(fopen("/dev/null", "r"), 1, 65535); }, "Error writing double byte sample to file"},
         {[] { pm_check(in(std::string(11, 'x')), check_basic, 12, nullptr); },
          "File has invalid format.  The raster should contain 12 bytes, but\nthe file ends after only 11 bytes."},
+        {[] { ppm_check(in(""), check_basic, RPPM_FORMAT, 2147483640, 2147483640, 65535, nullptr); },  // past 64 bits
+         "File has invalid format.  The raster should contain 27670115904405897600 bytes, but\nthe file ends after only 0 bytes."},
     };
     for (const auto &[call, message] : cases)
         EXPECT_EXIT(call(), ::testing::ExitedWithCode(1), ::testing::Eq("kestrum: " + message + "\n")) << message;
