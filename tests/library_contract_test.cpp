@@ -1,17 +1,9 @@
 // What a C caller of the library relies on beyond single results: sorts on
-// several threads and inside a comparator, the refusal of negative sizes,
-// and a program name that outlives the caller's text.
+// several threads and inside a comparator.
 #include <kestrum/colormap.h>
-#include <kestrum/common.h>
-#include <kestrum/pgm.h>
-#include <kestrum/ppm.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -58,33 +50,6 @@ TEST(ColorRowSort, AComparatorMaySortItself) {
     ppm_sortcolorrow(row, 5, byRedUpAfterInnerSort);
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(row[i].r, static_cast<sample>(i + 1));
-}
-
-TEST(NegativeSizeDeathTest, RefusedByName) {
-    const struct {
-        void (*call)();
-        const char *message;
-    } cases[] = {
-        {[] { ppm_writeppminit(stdout, -3, 2, 255, 0); }, "Invalid number of columns passed to ppm_writeppminit(): -3"},
-        {[] { pgm_writepgminit(stdout, 2, -1, 255, 1); }, "Invalid number of rows passed to pgm_writepgminit(): -1"},
-        {[] { pm_allocarray(2, 2, -4); }, "Invalid element size passed to pm_allocarray(): -4"},
-    };
-    pm_init("contract", 0);
-    for (const auto &c : cases)
-        EXPECT_EXIT(c.call(), ::testing::ExitedWithCode(1),
-                    ::testing::Eq(std::string("contract: ") + c.message + "\n"))
-            << c.message;
-}
-
-TEST(ProgramNameDeathTest, KeptAfterTheCallerFreesIt) {
-    // A file's name, and a name longer than any file's (kept elsewhere).
-    for (const std::string &given : {std::string("freed-name"), std::string(300, 'n')}) {
-        char *name = strdup(given.c_str());
-        pm_init(name, 0);
-        memset(name, 'x', given.size());
-        free(name);
-        EXPECT_EXIT(pm_error("late"), ::testing::ExitedWithCode(1), ::testing::Eq(given + ": late\n"));
-    }
 }
 
 }  // namespace

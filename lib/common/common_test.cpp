@@ -97,6 +97,11 @@ TEST(CommonDeath, MessagesAndStatus) {
         {[] { pm_allocarray(1, 536870912, 1); }, "prog: out of memory allocating row index (536870912 rows) for an array\n",
          1},
         {[] { pm_allocrow(-1, 4); }, "prog: Invalid number of columns passed to pm_allocrow(): -1\n", 1},
+        {[] { pm_allocarray(2, 2, -4); }, "prog: Invalid element size passed to pm_allocarray(): -4\n", 1},
+        // The name is the library's own copy: the caller's text may go (a file's name, and a longer one).
+        {[] { char *n = strdup("freed"); pm_init(n, 0), memset(n, 'x', 5), free(n), pm_error("late"); }, "freed: late\n", 1},
+        {[] { char *n = strdup(std::string(300, 'n').c_str()); pm_init(n, 0), memset(n, 'x', 300), free(n), pm_error("late"); },
+         std::string(300, 'n') + ": late\n", 1},
         {[] { pm_maxvaltobits(65536); }, "prog: maxval of 65536 is too large!\n", 1},
         {[] { pm_lcm(2, 3, 0, 100); }, "prog: pm_lcm(): Least common multiple of zero taken.\n", 1},
         {[] { pm_openr("/nonexistent/in.ppm"); }, "prog: Unable to open file '/nonexistent/in.ppm' for reading.  "

@@ -208,6 +208,8 @@ TEST(FormatsDeath, Messages) {
         {[] { written({}, 0, 0, 65536, 0); },
          "too-large maxval passed to ppm_writeppminit(): 65536.Maximum allowed by the PPM format is 65535."},
         {[] { pgm_writerawsample(fopen("/dev/null", "r"), 1, 65535); }, "Error writing double byte sample to file"},
+        {[] { ppm_writeppminit(stdout, -3, 2, 255, 0); }, "Invalid number of columns passed to ppm_writeppminit(): -3"},
+        {[] { pgm_writepgminit(stdout, 2, -1, 255, 1); }, "Invalid number of rows passed to pgm_writepgminit(): -1"},
         {[] { pm_check(in(std::string(11, 'x')), check_basic, 12, nullptr); },
          "File has invalid format.  The raster should contain 12 bytes, but\nthe file ends after only 11 bytes."},
         {[] { ppm_check(in(""), check_basic, RPPM_FORMAT, 2147483640, 2147483640, 65535, nullptr); },  // past 64 bits
