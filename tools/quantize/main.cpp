@@ -24,6 +24,7 @@
 #include "packed_colormap_source.h"
 #include "packed_image.h"
 #include "refine.h"
+#include "threads.h"
 #include "two_pass_input.h"
 
 using namespace quantize;
@@ -105,21 +106,48 @@ int main(int argc, char *argv[]) {
         initFserrSeeded(&fs, cols, cmdline.seed);
     else if (dither)
         initFserr(&fs, cols);
+    const unsigned threads = threadCount();
     reportingOutOfMemory("allocating the nearest-colour search", [&] {
-        FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
-        converter.expectPixels(static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows));
+        const std::uint64_t pixels = static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows);
+        FastConverter converter(colormap, newcolors, newmaxval, scale);
+        converter.expectPixels(pixels);
         if (twice) {
             twice->convertRows(converter, dither ? &fs : nullptr, newmaxval);
             twice.reset();
-        } else {
-            std::vector<pixel> out(anyPixels ? static_cast<std::size_t>(cols) : 0);
-            for (int row = 0; row < (anyPixels ? rows : 0); ++row) {
-                held.dispatch([&](auto word) {
-                    converter.convert(held.row<decltype(word)>(row), cols, out.data(), dither ? &fs : nullptr);
-                });
-                ppm_writeppmrow(stdout, out.data(), cols, newmaxval, 0);
+            return;
+        }
+        // Undithered, each worker converts bands of rows with a converter
+        // of its own (its caches its own), made here; dithered, one worker
+        // carries the errors down the image while this thread writes.
+        converter.prepare(dither);
+        std::vector<std::unique_ptr<FastConverter>> others;
+        unsigned workers = threads;
+        if (!dither && inParallel(cols, rows, threads)) {
+            try {
+                while (others.size() + 1 < threads) {
+                    others.push_back(std::make_unique<FastConverter>(colormap, newcolors, newmaxval, scale,
+                                                                     FastConverter::Quiet{}));
+                    others.back()->expectPixels(pixels);
+                    others.back()->prepare(false);
+                }
+            } catch (const std::bad_alloc &) {
+                // Fewer workers: the same image, later.
+                workers = static_cast<unsigned>(others.size());
             }
         }
+        if (dither && inParallel(cols, rows, threads))
+            converter.deferMessages();
+        convertAndWriteRows(cols, rows, newmaxval, workers, dither,
+                            [&](unsigned worker, int firstRow, int count, pixel *out) {
+                                FastConverter &c = worker == 0 ? converter : *others[worker - 1];
+                                held.dispatch([&](auto word) {
+                                    for (int r = 0; r < count; ++r)
+                                        c.convert(held.row<decltype(word)>(firstRow + r), cols,
+                                                  out + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols),
+                                                  dither ? &fs : nullptr);
+                                });
+                                return converter.takeMessage();
+                            });
     });
 
     closeOutput();

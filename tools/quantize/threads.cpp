@@ -1,0 +1,208 @@
+#include "threads.h"
+
+#include <kestrum/common.h>
+#include <kestrum/ppm.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace quantize {
+
+namespace {
+
+// More threads than this only add their stacks and converters.
+constexpr unsigned kMostThreads = 64;
+
+struct Slot {
+    std::vector<pixel> out;
+    const char *message = nullptr;
+    bool done = false;
+    std::exception_ptr failure;
+};
+
+// The bands in flight between the workers and the writer: at most
+// slots.size() converted and not yet written, so memory stays a few bands
+// whatever the image.
+class BandQueue {
+public:
+    BandQueue(int bands, std::size_t slots, std::size_t slotPixels) : bands_(bands), slots_(slots) {
+        for (Slot &s : slots_)
+            s.out.resize(slotPixels);
+    }
+
+    // The next band to convert and its slot, or -1 when there is none left
+    // (or the writer has stopped).
+    int claim() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        roomFreed_.wait(lock, [&] { return stop_ || next_ >= bands_ || next_ < written_ + window(); });
+        return stop_ || next_ >= bands_ ? -1 : next_++;
+    }
+    Slot &slot(int band) { return slots_[static_cast<std::size_t>(band) % slots_.size()]; }
+
+    void finished(int band, const char *message, std::exception_ptr failure) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slot(band).done = true;
+            slot(band).message = message;
+            slot(band).failure = std::move(failure);
+        }
+        bandDone_.notify_all();
+    }
+
+    // Waits for the band; its failure, if any, is the caller's to rethrow.
+    Slot &await(int band) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        bandDone_.wait(lock, [&] { return slot(band).done; });
+        return slot(band);
+    }
+
+    void written(int band) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slot(band).done = false;
+            written_ = band + 1;
+        }
+        roomFreed_.notify_all();
+    }
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        roomFreed_.notify_all();
+    }
+
+private:
+    int window() const { return static_cast<int>(slots_.size()); }
+
+    std::mutex mutex_;
+    std::condition_variable roomFreed_, bandDone_;
+    const int bands_;
+    int next_ = 0, written_ = 0;
+    bool stop_ = false;
+    std::vector<Slot> slots_;
+};
+
+// Stops and joins the workers however the writer leaves.
+class Workers {
+public:
+    explicit Workers(BandQueue &queue) : queue_(queue) {}
+    ~Workers() {
+        queue_.stop();
+        for (std::thread &t : threads_)
+            t.join();
+    }
+    // Starts a worker; false when the system has no thread to give.
+    template <typename F>
+    bool start(F &&f) {
+        try {
+            threads_.emplace_back(std::forward<F>(f));
+            return true;
+        } catch (const std::system_error &) {
+            return false;
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+    }
+    std::size_t size() const { return threads_.size(); }
+
+private:
+    BandQueue &queue_;
+    std::vector<std::thread> threads_;
+};
+
+void writeBand(const char *message, const pixel *out, int cols, int count, sample newmaxval) {
+    if (message != nullptr)
+        pm_message("%s", message);
+    for (int r = 0; r < count; ++r)
+        ppm_writeppmrow(stdout, out + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols), cols,
+                        newmaxval, 0);
+}
+
+int bandRowsOf(int cols) {
+    return static_cast<int>(std::max<std::uint64_t>(1, kBandPixels / static_cast<std::uint64_t>(cols)));
+}
+
+}  // namespace
+
+unsigned threadCount() {
+    unsigned count = std::max(1u, std::min(std::thread::hardware_concurrency(), kMostThreads));
+    const char *asked = std::getenv("QUANTIZE_THREADS");
+    if (asked != nullptr && *asked != '\0') {
+        unsigned long value = 0;
+        const char *p = asked;
+        for (; *p >= '0' && *p <= '9' && value <= kMostThreads; ++p)
+            value = value * 10 + static_cast<unsigned long>(*p - '0');
+        if (*p == '\0' && value >= 1)
+            count = static_cast<unsigned>(std::min<unsigned long>(value, kMostThreads));
+    }
+    return count;
+}
+
+bool inParallel(int cols, int rows, unsigned threads) {
+    return threads > 1 && cols > 0 && rows > bandRowsOf(cols);
+}
+
+void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads, bool ordered,
+                         const BandConverter &convert) {
+    if (cols <= 0 || rows <= 0)
+        return;
+    const int bandRows = bandRowsOf(cols);
+    const int bands = rows / bandRows + (rows % bandRows != 0);
+    const std::size_t bandPixels = static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(cols);
+    const auto firstRow = [bandRows](int band) { return band * bandRows; };
+    const auto rowsOf = [&](int band) { return std::min(bandRows, rows - firstRow(band)); };
+    const auto alone = [&](pixel *out) {
+        for (int band = 0; band < bands; ++band) {
+            const char *message = convert(0, firstRow(band), rowsOf(band), out);
+            writeBand(message, out, cols, rowsOf(band), newmaxval);
+        }
+    };
+    if (!inParallel(cols, rows, threads)) {
+        std::vector<pixel> out(bandPixels);
+        alone(out.data());
+        return;
+    }
+    // Dithering goes on in one worker while the main thread writes; else
+    // every worker converts, a few bands ahead of the writer each.
+    const unsigned workers = ordered ? 1 : threads;
+    BandQueue queue(bands, 2 * workers + 2, bandPixels);
+    Workers running(queue);
+    for (unsigned w = 0; w < workers; ++w) {
+        const bool started = running.start([&, w] {
+            for (int band; (band = queue.claim()) >= 0;) {
+                const char *message = nullptr;
+                std::exception_ptr failure;
+                try {
+                    message = convert(w, firstRow(band), rowsOf(band), queue.slot(band).out.data());
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                queue.finished(band, message, std::move(failure));
+            }
+        });
+        if (!started)
+            break;
+    }
+    if (running.size() == 0) {
+        // No thread to be had: all of it here, as with one thread.
+        alone(queue.slot(0).out.data());
+        return;
+    }
+    for (int band = 0; band < bands; ++band) {
+        Slot &slot = queue.await(band);
+        if (slot.failure)
+            std::rethrow_exception(slot.failure);
+        writeBand(slot.message, slot.out.data(), cols, rowsOf(band), newmaxval);
+        queue.written(band);
+    }
+}
+
+}  // namespace quantize
