@@ -24,6 +24,7 @@
 #include "packed_colormap_source.h"
 #include "packed_image.h"
 #include "refine.h"
+#include "streaming_histogram.h"
 #include "threads.h"
 #include "two_pass_input.h"
 
@@ -51,8 +52,12 @@ int main(int argc, char *argv[]) {
     sample headerMaxval;
     format_code format;
     ppm_readppminit(file, &headerCols, &headerRows, &headerMaxval, &format);
+    const unsigned threads = threadCount();
     std::unique_ptr<TwoPassInput> twice;
     PackedImage held;
+    // A held image's colours are counted as it is read, once whatever
+    // halvings of the maxval they need (streaming_histogram.h).
+    std::unique_ptr<StreamingHistogram> counter;
     if (!cmdline.refine &&
         static_cast<std::uint64_t>(headerCols) * static_cast<std::uint64_t>(headerRows) > kHeldPixels &&
         canReadTwice(file))
@@ -62,7 +67,10 @@ int main(int argc, char *argv[]) {
         });
     else
         held = reportingOutOfMemory("allocating the image", [&] {
-            return readPackedRaster(file, cmdline.input_file_spec, headerCols, headerRows, headerMaxval, format);
+            if (!cmdline.refine && cmdline.map_file_spec == nullptr)
+                counter = std::make_unique<StreamingHistogram>(headerMaxval);
+            return readPackedRaster(file, cmdline.input_file_spec, headerCols, headerRows, headerMaxval, format,
+                                    counter.get(), threads);
         });
     const int cols = twice ? twice->cols() : held.cols;
     const int rows = twice ? twice->rows() : held.rows;
@@ -87,9 +95,13 @@ int main(int argc, char *argv[]) {
             if (twice)
                 twice->chooseColorMap(cmdline.requested_colors, cmdline.floyd != 0, &colormap, &newcolors,
                                       &newmaxval, &scale);
-            else
-                computeChosenColorMapPacked(held, cmdline.requested_colors, cmdline.floyd != 0, &colormap,
-                                            &newcolors, &newmaxval, &scale);
+            else {
+                std::vector<WideColorCount> hist;
+                counter->finish(&hist, &newmaxval, &scale);
+                counter.reset();
+                chooseColorMap(std::move(hist), static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows),
+                               newmaxval, cmdline.requested_colors, cmdline.floyd != 0, &colormap, &newcolors);
+            }
         });
     }
 
@@ -106,7 +118,6 @@ int main(int argc, char *argv[]) {
         initFserrSeeded(&fs, cols, cmdline.seed);
     else if (dither)
         initFserr(&fs, cols);
-    const unsigned threads = threadCount();
     reportingOutOfMemory("allocating the nearest-colour search", [&] {
         const std::uint64_t pixels = static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows);
         FastConverter converter(colormap, newcolors, newmaxval, scale);

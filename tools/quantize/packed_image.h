@@ -58,6 +58,13 @@ public:
     // raster order (col 0 starts the next row).
     void appendSpan(const pixel *span, int col, int count);
 
+    // appendSpan in two steps, so that another thread can pack: where the
+    // span's words go, then the packing (packSpan) there. The room of a
+    // row no wider than blockPixels() never moves.
+    void *spanRoom(int col, int count);
+    void packSpan(const pixel *span, int count, void *room) const;
+    static std::size_t blockPixels();
+
     // Calls f(Word{}) with a value of the raster's word type, so that generic
     // code can pick its instantiation: f(std::uint32_t{}) or f(std::uint64_t{}).
     template <typename F>
@@ -85,6 +92,12 @@ PackedImage readPackedImage(const char *fileSpec);
 PackedImage readPackedImage(FILE *file, const char *fileSpec);
 PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
                              format_code format);
+// The same, each pixel also handed to counter (when not null) in raster
+// order; with more than one thread, packing and counting go on in a
+// worker while this thread reads and checks.
+class StreamingHistogram;
+PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
+                             format_code format, StreamingHistogram *counter, unsigned threads);
 
 // The readers take a row this many pixels at a time: a row read in several
 // calls takes the same bytes as in one (a multiple of 8: every span but a

@@ -74,11 +74,14 @@ void StreamingHistogram::halve() {
     halvings_.emplace_back(old, halved);
     for (sample &s : scale_)
         s = rescaleSample(s, old, halved);
-    std::vector<pixel> colors;
-    std::vector<std::uint64_t> counts, first;
+    std::vector<pixel> &colors = oldColors_;
+    std::vector<std::uint64_t> &counts = oldCounts_, &first = oldFirst_;
     colors.swap(colors_);
     counts.swap(counts_);
     first.swap(first_);
+    colors_.clear();
+    counts_.clear();
+    first_.clear();
     maxval_ = halved;
     makeSlots();
     for (std::size_t i = 0; i < colors.size(); ++i) {
@@ -93,6 +96,17 @@ void StreamingHistogram::halve() {
         }
     }
     previousId_ = UINT32_MAX;
+}
+
+void StreamingHistogram::reserveAll() {
+    const std::size_t limit = static_cast<std::size_t>(kMaxHistogramColors);
+    for (auto *v : {&colors_, &oldColors_})
+        v->reserve(limit);
+    for (auto *v : {&counts_, &first_, &oldCounts_, &oldFirst_})
+        v->reserve(limit);
+    slots_.reserve(std::max<std::size_t>(std::size_t{1} << kDirectBits, kSlots));
+    // A halving at most for each bit of the maxval.
+    halvings_.reserve(32);
 }
 
 void StreamingHistogram::add(const pixel *span, int count) {

@@ -205,4 +205,119 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
     }
 }
 
+namespace {
+
+// The ring of produceAndConsume: filled counts the slots handed over,
+// consumed those done with.
+class Ring {
+public:
+    explicit Ring(std::size_t slots) : slots_(slots) {}
+
+    // The next slot to fill, once the consumer has finished with it.
+    std::size_t next() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (filled_ > 0) {
+            ++handed_;
+            changed_.notify_all();
+        }
+        ++filled_;
+        changed_.wait(lock, [&] { return failure_ || filled_ - consumed_ <= slots_; });
+        if (failure_)
+            std::rethrow_exception(failure_);
+        return (filled_ - 1) % slots_;
+    }
+
+    // The consumer's next slot; false when no more will come.
+    bool take(std::size_t *slot) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return done_ || consumed_ < handed_; });
+        if (consumed_ == handed_)
+            return false;
+        *slot = consumed_ % slots_;
+        return true;
+    }
+    void release(std::exception_ptr failure) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++consumed_;
+            if (failure)
+                failure_ = failure;
+        }
+        changed_.notify_all();
+    }
+
+    // The producer is done: the slot it holds is handed over when `last`.
+    void finish(bool last) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (last && filled_ > handed_)
+                ++handed_;
+            done_ = true;
+        }
+        changed_.notify_all();
+    }
+    std::exception_ptr failure() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failure_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const std::size_t slots_;
+    std::size_t filled_ = 0, handed_ = 0, consumed_ = 0;
+    bool done_ = false;
+    std::exception_ptr failure_;
+};
+
+}  // namespace
+
+void produceAndConsume(std::size_t slots, const SlotProducer &produce, const SlotConsumer &consume) {
+    Ring ring(slots);
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            for (std::size_t slot; ring.take(&slot);) {
+                std::exception_ptr failure;
+                try {
+                    consume(slot);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                ring.release(failure);
+                if (failure)
+                    return;
+            }
+        });
+    } catch (const std::exception &) {
+        // No thread: each slot consumed as soon as it is filled.
+        bool holding = false;
+        std::size_t held = 0;
+        produce([&] {
+            if (holding)
+                consume(held);
+            holding = true;
+            return held = 0;
+        });
+        if (holding)
+            consume(held);
+        return;
+    }
+    // The worker is stopped and joined however the producer leaves.
+    struct Join {
+        Ring &ring;
+        std::thread &worker;
+        ~Join() {
+            ring.finish(false);
+            if (worker.joinable())
+                worker.join();
+        }
+    } join{ring, worker};
+    produce([&] { return ring.next(); });
+    ring.finish(true);
+    worker.join();
+    if (std::exception_ptr failure = ring.failure())
+        std::rethrow_exception(failure);
+}
+
 }  // namespace quantize

@@ -10,6 +10,7 @@
 #ifndef QUANTIZE_THREADS_H
 #define QUANTIZE_THREADS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -44,6 +45,17 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
 
 // Whether convertAndWriteRows hands the rows to worker threads.
 bool inParallel(int cols, int rows, unsigned threads);
+
+// Runs consume(slot) on a worker thread for each slot the calling thread
+// fills, in order: a ring of `slots` buffers between the two. produce(fill)
+// runs on the calling thread and calls fill() for the index of the next
+// free slot, which it then fills before calling fill() again or returning.
+// An exception from consume is rethrown by the next fill() or at the end;
+// without a thread to be had, consume runs on the calling thread. Returns
+// once every slot filled has been consumed.
+using SlotConsumer = std::function<void(std::size_t slot)>;
+using SlotProducer = std::function<void(const std::function<std::size_t()> &nextSlot)>;
+void produceAndConsume(std::size_t slots, const SlotProducer &produce, const SlotConsumer &consume);
 
 }  // namespace quantize
 
