@@ -157,7 +157,7 @@ int main(int argc, char *argv[]) {
                                                   out + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols),
                                                   dither ? &fs : nullptr);
                                 });
-                                return converter.takeMessage();
+                                return c.takeMessage();
                             });
     });
 

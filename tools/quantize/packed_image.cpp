@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <sys/mman.h>
+
 #include "image_checks.h"
 #include "streaming_histogram.h"
 #include "threads.h"
@@ -15,7 +17,22 @@ namespace quantize {
 namespace {
 
 // Words per block: a few MiB, few enough allocations for any image.
-constexpr std::size_t kBlockWords = std::size_t{1} << 20;
+constexpr std::size_t kBlockWords = std::size_t{1} << 21;
+
+// A block of huge pages where the system offers them: faulting in the held
+// image 4 KiB at a time would cost more than decoding it. Only advice.
+void *allocateBlock(std::size_t bytes) {
+    constexpr std::size_t hugePage = std::size_t{2} << 20;
+    if (bytes < hugePage)
+        return std::malloc(bytes);
+    const std::size_t rounded = (bytes + hugePage - 1) / hugePage * hugePage;
+    void *block = std::aligned_alloc(hugePage, rounded);
+#ifdef MADV_HUGEPAGE
+    if (block != nullptr)
+        madvise(block, rounded, MADV_HUGEPAGE);
+#endif
+    return block;
+}
 
 template <typename Word>
 void packInto(const pixel *row, int cols, Word *out) {
@@ -122,7 +139,7 @@ void *PackedImage::spanRoom(int col, int count) {
             blockRowsLeft_ = std::min(blockRows, left);
             // Uninitialised: every row is written here before anyone reads it.
             blockCapacity_ = std::min(rowBytes * blockRowsLeft_, kBlockWords * wordSize);
-            auto *block = static_cast<unsigned char *>(std::malloc(blockCapacity_));
+            auto *block = static_cast<unsigned char *>(allocateBlock(blockCapacity_));
             if (block == nullptr)
                 pm_error("out of memory allocating a row");
             blocks_.emplace_back(block);
