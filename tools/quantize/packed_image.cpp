@@ -40,74 +40,48 @@ void packInto(const pixel *row, int cols, Word *out) {
         out[col] = Packing<Word>::pack(row[col].r, row[col].g, row[col].b);
 }
 
-// Pixels a thread reads and checks before handing them to the other to
-// pack and count, in a ring of a few such chunks: they stay in the
-// processor's cache between the two.
+// Pixels read, checked and packed on one thread before the other counts
+// them, in a ring of a few such chunks: they stay in the processor's cache
+// between the two.
 constexpr std::size_t kChunkPixels = std::size_t{1} << 15;
 constexpr std::size_t kChunks = 4;
 
-// The rows read, checked and their room found on this thread (every
-// message and refusal in order, here), packed and counted on another. A
-// chunk holds whole spans; consecutive spans whose rooms follow each other
-// are packed as one.
+// The rows read, checked and packed on this thread (every message and
+// refusal in order, here), counted on another.
 void readPipelined(FILE *file, const char *fileSpec, format_code format, PackedImage *image,
                    StreamingHistogram *counter) {
-    struct Run {
-        std::size_t first;
-        int count;
-        void *room;
-    };
     struct Chunk {
         std::vector<pixel> pixels;
         std::size_t used = 0;
-        std::vector<Run> runs;
     };
     const int cols = image->cols;
     const int spanCols = std::min(cols, kReadSpanPixels);
-    const std::size_t wordSize = image->isNarrow() ? sizeof(std::uint32_t) : sizeof(std::uint64_t);
     const std::size_t capacity = std::max<std::size_t>(kChunkPixels, static_cast<std::size_t>(spanCols));
     std::vector<Chunk> chunks(kChunks);
-    for (Chunk &c : chunks) {
+    for (Chunk &c : chunks)
         c.pixels.resize(capacity);
-        c.runs.reserve(capacity);
-    }
-    if (counter != nullptr)
-        counter->reserveAll();
+    counter->reserveAll();
     produceAndConsume(
         kChunks,
         [&](const std::function<std::size_t()> &nextSlot) {
             Chunk *chunk = &chunks[nextSlot()];
             chunk->used = 0;
-            chunk->runs.clear();
             for (int r = 0; r < image->rows; ++r) {
                 for (int col = 0; col < cols; col += spanCols) {
                     const int count = std::min(spanCols, cols - col);
                     if (chunk->used + static_cast<std::size_t>(count) > capacity) {
                         chunk = &chunks[nextSlot()];
                         chunk->used = 0;
-                        chunk->runs.clear();
                     }
                     pixel *span = chunk->pixels.data() + chunk->used;
                     ppm_readppmrow(file, span, count, image->maxval, format);
                     checkSpanSamples(span, count, r, col, image->maxval, fileSpec);
-                    void *room = image->spanRoom(col, count);
-                    Run *last = chunk->runs.empty() ? nullptr : &chunk->runs.back();
-                    if (last != nullptr &&
-                        static_cast<unsigned char *>(last->room) + static_cast<std::size_t>(last->count) * wordSize == room)
-                        last->count += count;
-                    else
-                        chunk->runs.push_back(Run{chunk->used, count, room});
+                    image->appendSpan(span, col, count);
                     chunk->used += static_cast<std::size_t>(count);
                 }
             }
         },
-        [&](std::size_t slot) {
-            const Chunk &chunk = chunks[slot];
-            for (const Run &run : chunk.runs)
-                image->packSpan(chunk.pixels.data() + run.first, run.count, run.room);
-            if (counter != nullptr)
-                counter->add(chunk.pixels.data(), static_cast<int>(chunk.used));
-        });
+        [&](std::size_t slot) { counter->add(chunks[slot].pixels.data(), static_cast<int>(chunks[slot].used)); });
 }
 
 }  // namespace
@@ -117,19 +91,6 @@ void PackedImage::FreeDeleter::operator()(void *p) const { std::free(p); }
 void PackedImage::appendSpan(const pixel *span, int col, int count) {
     if (cols == 0 || count <= 0)
         return;
-    packSpan(span, count, spanRoom(col, count));
-}
-
-std::size_t PackedImage::blockPixels() { return kBlockWords; }
-
-void PackedImage::packSpan(const pixel *span, int count, void *room) const {
-    if (isNarrow())
-        packInto(span, count, static_cast<std::uint32_t *>(room));
-    else
-        packInto(span, count, static_cast<std::uint64_t *>(room));
-}
-
-void *PackedImage::spanRoom(int col, int count) {
     const std::size_t wordSize = isNarrow() ? sizeof(std::uint32_t) : sizeof(std::uint64_t);
     const std::size_t rowBytes = static_cast<std::size_t>(cols) * wordSize;
     if (col == 0) {
@@ -161,7 +122,10 @@ void *PackedImage::spanRoom(int col, int count) {
         rowStart_.back() = grown;
         blockCapacity_ = wanted;
     }
-    return static_cast<unsigned char *>(rowStart_.back()) + static_cast<std::size_t>(col) * wordSize;
+    if (isNarrow())
+        packInto(span, count, static_cast<std::uint32_t *>(rowStart_.back()) + col);
+    else
+        packInto(span, count, static_cast<std::uint64_t *>(rowStart_.back()) + col);
 }
 
 PackedImage readPackedImage(const char *fileSpec) { return readPackedImage(pm_openr(fileSpec), fileSpec); }
@@ -194,7 +158,7 @@ PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int row
     // reads the same bytes as in one, the spans (but the last) being whole
     // bytes of a raw PBM row.
     const std::uint64_t pixels = static_cast<std::uint64_t>(image.cols) * static_cast<std::uint64_t>(image.rows);
-    if (threads > 1 && pixels > kChunkPixels && static_cast<std::size_t>(image.cols) <= PackedImage::blockPixels()) {
+    if (threads > 1 && counter != nullptr && pixels > kChunkPixels) {
         readPipelined(file, fileSpec, format, &image, counter);
     } else if (image.cols > 0 && image.rows > 0) {
         const int spanCols = std::min(image.cols, kReadSpanPixels);

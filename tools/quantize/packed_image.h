@@ -58,13 +58,6 @@ public:
     // raster order (col 0 starts the next row).
     void appendSpan(const pixel *span, int col, int count);
 
-    // appendSpan in two steps, so that another thread can pack: where the
-    // span's words go, then the packing (packSpan) there. The room of a
-    // row no wider than blockPixels() never moves.
-    void *spanRoom(int col, int count);
-    void packSpan(const pixel *span, int count, void *room) const;
-    static std::size_t blockPixels();
-
     // Calls f(Word{}) with a value of the raster's word type, so that generic
     // code can pick its instantiation: f(std::uint32_t{}) or f(std::uint64_t{}).
     template <typename F>
@@ -93,8 +86,8 @@ PackedImage readPackedImage(FILE *file, const char *fileSpec);
 PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
                              format_code format);
 // The same, each pixel also handed to counter (when not null) in raster
-// order; with more than one thread, packing and counting go on in a
-// worker while this thread reads and checks.
+// order; with more than one thread, counting goes on in a worker while
+// this thread reads, checks and packs.
 class StreamingHistogram;
 PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
                              format_code format, StreamingHistogram *counter, unsigned threads);
