@@ -63,7 +63,7 @@ int main(int argc, char *argv[]) {
         canReadTwice(file))
         twice = reportingOutOfMemory("allocating the image", [&] {
             return std::make_unique<TwoPassInput>(file, cmdline.input_file_spec, headerCols, headerRows,
-                                                  headerMaxval, format, cmdline.map_file_spec == nullptr);
+                                                  headerMaxval, format, cmdline.map_file_spec == nullptr, threads);
         });
     else
         held = reportingOutOfMemory("allocating the image", [&] {

@@ -40,50 +40,6 @@ void packInto(const pixel *row, int cols, Word *out) {
         out[col] = Packing<Word>::pack(row[col].r, row[col].g, row[col].b);
 }
 
-// Pixels read, checked and packed on one thread before the other counts
-// them, in a ring of a few such chunks: they stay in the processor's cache
-// between the two.
-constexpr std::size_t kChunkPixels = std::size_t{1} << 15;
-constexpr std::size_t kChunks = 4;
-
-// The rows read, checked and packed on this thread (every message and
-// refusal in order, here), counted on another.
-void readPipelined(FILE *file, const char *fileSpec, format_code format, PackedImage *image,
-                   StreamingHistogram *counter) {
-    struct Chunk {
-        std::vector<pixel> pixels;
-        std::size_t used = 0;
-    };
-    const int cols = image->cols;
-    const int spanCols = std::min(cols, kReadSpanPixels);
-    const std::size_t capacity = std::max<std::size_t>(kChunkPixels, static_cast<std::size_t>(spanCols));
-    std::vector<Chunk> chunks(kChunks);
-    for (Chunk &c : chunks)
-        c.pixels.resize(capacity);
-    counter->reserveAll();
-    produceAndConsume(
-        kChunks,
-        [&](const std::function<std::size_t()> &nextSlot) {
-            Chunk *chunk = &chunks[nextSlot()];
-            chunk->used = 0;
-            for (int r = 0; r < image->rows; ++r) {
-                for (int col = 0; col < cols; col += spanCols) {
-                    const int count = std::min(spanCols, cols - col);
-                    if (chunk->used + static_cast<std::size_t>(count) > capacity) {
-                        chunk = &chunks[nextSlot()];
-                        chunk->used = 0;
-                    }
-                    pixel *span = chunk->pixels.data() + chunk->used;
-                    ppm_readppmrow(file, span, count, image->maxval, format);
-                    checkSpanSamples(span, count, r, col, image->maxval, fileSpec);
-                    image->appendSpan(span, col, count);
-                    chunk->used += static_cast<std::size_t>(count);
-                }
-            }
-        },
-        [&](std::size_t slot) { counter->add(chunks[slot].pixels.data(), static_cast<int>(chunks[slot].used)); });
-}
-
 }  // namespace
 
 void PackedImage::FreeDeleter::operator()(void *p) const { std::free(p); }
@@ -157,22 +113,39 @@ PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int row
     // row costs memory only as its pixels arrive: a row in several calls
     // reads the same bytes as in one, the spans (but the last) being whole
     // bytes of a raw PBM row.
-    const std::uint64_t pixels = static_cast<std::uint64_t>(image.cols) * static_cast<std::uint64_t>(image.rows);
-    if (threads > 1 && counter != nullptr && pixels > kChunkPixels) {
-        readPipelined(file, fileSpec, format, &image, counter);
-    } else if (image.cols > 0 && image.rows > 0) {
-        const int spanCols = std::min(image.cols, kReadSpanPixels);
-        pixel *span = static_cast<pixel *>(pm_allocrow(spanCols, static_cast<int>(sizeof(pixel))));
+    if (image.cols == 0 || image.rows == 0) {
+        pm_close(file);
+        return image;
+    }
+    const int spanCols = std::min(image.cols, kReadSpanPixels);
+    const auto readAll = [&](const SpanRoom &room) {
         for (int r = 0; r < image.rows; ++r) {
             for (int col = 0; col < image.cols; col += spanCols) {
                 const int count = std::min(spanCols, image.cols - col);
+                pixel *span = room(count);
                 ppm_readppmrow(file, span, count, image.maxval, format);
                 checkSpanSamples(span, count, r, col, image.maxval, fileSpec);
                 image.appendSpan(span, col, count);
-                if (counter != nullptr)
-                    counter->add(span, count);
             }
         }
+    };
+    const std::uint64_t pixels = static_cast<std::uint64_t>(image.cols) * static_cast<std::uint64_t>(image.rows);
+    if (counter != nullptr && threads > 1 && pixels > kBandPixels) {
+        // Read, checked (every message and refusal in order, here) and
+        // packed on this thread, counted on another.
+        counter->reserveAll();
+        consumeAlongside(spanCols, readAll, [&](const pixel *p, int count) { counter->add(p, count); });
+    } else {
+        pixel *span = static_cast<pixel *>(pm_allocrow(spanCols, static_cast<int>(sizeof(pixel))));
+        int spanCount = 0;
+        readAll([&](int count) {
+            if (counter != nullptr && spanCount != 0)
+                counter->add(span, spanCount);
+            spanCount = count;
+            return span;
+        });
+        if (counter != nullptr)
+            counter->add(span, spanCount);
         pm_freerow(span);
     }
     pm_close(file);

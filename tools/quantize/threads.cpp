@@ -146,8 +146,14 @@ unsigned threadCount() {
     return count;
 }
 
+// Rows wider than this are converted on one thread: the bands in flight
+// would hold too much (a band is a row at least).
+constexpr int kWidestParallelRow = 1 << 18;
+// Bands in flight at most, whatever the number of workers.
+constexpr unsigned kMostSlots = 18;
+
 bool inParallel(int cols, int rows, unsigned threads) {
-    return threads > 1 && cols > 0 && rows > bandRowsOf(cols);
+    return threads > 1 && cols > 0 && cols <= kWidestParallelRow && rows > bandRowsOf(cols);
 }
 
 void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads, bool ordered,
@@ -173,7 +179,7 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
     // Dithering goes on in one worker while the main thread writes; else
     // every worker converts, a few bands ahead of the writer each.
     const unsigned workers = ordered ? 1 : threads;
-    BandQueue queue(bands, 2 * workers + 2, bandPixels);
+    BandQueue queue(bands, std::min(2 * workers + 2, kMostSlots), bandPixels);
     Workers running(queue);
     for (unsigned w = 0; w < workers; ++w) {
         const bool started = running.start([&, w] {
@@ -318,6 +324,36 @@ void produceAndConsume(std::size_t slots, const SlotProducer &produce, const Slo
     worker.join();
     if (std::exception_ptr failure = ring.failure())
         std::rethrow_exception(failure);
+}
+
+void consumeAlongside(int maxSpan, const std::function<void(const SpanRoom &room)> &produce,
+                      const std::function<void(const pixel *pixels, int count)> &consume) {
+    // Chunks that stay in the processor's cache between the two threads.
+    constexpr std::size_t kChunkPixels = std::size_t{1} << 15;
+    constexpr std::size_t kChunks = 4;
+    struct Chunk {
+        std::vector<pixel> pixels;
+        std::size_t used = 0;
+    };
+    const std::size_t capacity = std::max(kChunkPixels, static_cast<std::size_t>(std::max(maxSpan, 0)));
+    std::vector<Chunk> chunks(kChunks);
+    for (Chunk &c : chunks)
+        c.pixels.resize(capacity);
+    produceAndConsume(
+        kChunks,
+        [&](const std::function<std::size_t()> &nextSlot) {
+            Chunk *chunk = nullptr;
+            produce([&](int count) {
+                if (chunk == nullptr || chunk->used + static_cast<std::size_t>(count) > capacity) {
+                    chunk = &chunks[nextSlot()];
+                    chunk->used = 0;
+                }
+                pixel *room = chunk->pixels.data() + chunk->used;
+                chunk->used += static_cast<std::size_t>(count);
+                return room;
+            });
+        },
+        [&](std::size_t slot) { consume(chunks[slot].pixels.data(), static_cast<int>(chunks[slot].used)); });
 }
 
 }  // namespace quantize

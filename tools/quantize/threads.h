@@ -57,6 +57,14 @@ using SlotConsumer = std::function<void(std::size_t slot)>;
 using SlotProducer = std::function<void(const std::function<std::size_t()> &nextSlot)>;
 void produceAndConsume(std::size_t slots, const SlotProducer &produce, const SlotConsumer &consume);
 
+// produceAndConsume for spans of pixels: produce(room) runs here, and each
+// room(count) gives where to put the next count (at most maxSpan) pixels,
+// those of the rooms before it being complete; consume(pixels, count) sees
+// them all in order on a worker, in chunks.
+using SpanRoom = std::function<pixel *(int count)>;
+void consumeAlongside(int maxSpan, const std::function<void(const SpanRoom &room)> &produce,
+                      const std::function<void(const pixel *pixels, int count)> &consume);
+
 }  // namespace quantize
 
 #endif
