@@ -128,8 +128,8 @@ int main(int argc, char *argv[]) {
             return;
         }
         // Undithered, each worker converts bands of rows with a converter
-        // of its own (its caches its own), made here; dithered, one worker
-        // carries the errors down the image while this thread writes.
+        // (and caches) of its own, made here; dithered, one worker carries
+        // the errors down the image while this thread writes.
         converter.prepare(dither);
         std::vector<std::unique_ptr<FastConverter>> others;
         unsigned workers = threads;
@@ -143,7 +143,7 @@ int main(int argc, char *argv[]) {
                 }
             } catch (const std::bad_alloc &) {
                 // Fewer workers: the same image, later.
-                workers = static_cast<unsigned>(others.size());
+                workers = static_cast<unsigned>(others.size()) + 1;
             }
         }
         if (dither && inParallel(cols, rows, threads))
