@@ -324,6 +324,22 @@ template <typename Word>
 void FastConverter::convertPlain(const Word *row, int cols, pixel *out) {
     using P = Packing<Word>;
     const sample *scale = scale_.data();
+    if (direct_ != nullptr) {
+        // Every pixel through the table, without first comparing it with
+        // the one before: in a photograph that comparison goes either way
+        // at random, and its mispredictions cost more than the lookups.
+        const std::uint32_t *spread = spread_.data();
+        std::uint16_t *direct = direct_;
+        for (int col = 0; col < cols; ++col) {
+            const Word w = row[col];
+            const sample r = scale[P::red(w)], g = scale[P::green(w)], b = scale[P::blue(w)];
+            std::uint16_t &slot = direct[(spread[r] << 2) | (spread[g] << 1) | spread[b]];
+            if (slot == 0)
+                slot = static_cast<std::uint16_t>(index_.nearestDistinct(r, g, b) + 1);
+            out[col] = colors_[slot - 1u];
+        }
+        return;
+    }
     Word previous = row[0];
     pixel chosen = colors_[lookup(scale[P::red(previous)], scale[P::green(previous)], scale[P::blue(previous)])];
     for (int col = 0; col < cols; ++col) {

@@ -21,6 +21,7 @@ constexpr unsigned kMostThreads = 64;
 
 struct Slot {
     std::vector<pixel> out;
+    std::vector<unsigned char> bytes;  // the raw rows, when written raw
     const char *message = nullptr;
     bool done = false;
     std::exception_ptr failure;
@@ -31,9 +32,11 @@ struct Slot {
 // whatever the image.
 class BandQueue {
 public:
-    BandQueue(int bands, std::size_t slots, std::size_t slotPixels) : bands_(bands), slots_(slots) {
-        for (Slot &s : slots_)
+    BandQueue(int bands, std::size_t slots, std::size_t slotPixels, bool raw) : bands_(bands), slots_(slots) {
+        for (Slot &s : slots_) {
             s.out.resize(slotPixels);
+            s.bytes.resize(raw ? 3 * slotPixels : 0);
+        }
     }
 
     // The next band to convert and its slot, or -1 when there is none left
@@ -118,12 +121,40 @@ private:
     std::vector<std::thread> threads_;
 };
 
-void writeBand(const char *message, const pixel *out, int cols, int count, sample newmaxval) {
+// Output of one byte a sample in the raw form is made ready for writing by
+// the thread that converts, and written by the main thread in one piece: the
+// bytes of ppm_writeppmrow, and its message when the stream refuses them.
+bool writtenRaw(sample newmaxval) { return pm_plain_output == 0 && newmaxval <= 255; }
+
+// Converts the band into the slot: its pixels and, when written raw, its
+// bytes.
+const char *convertBand(const BandConverter &convert, unsigned worker, int firstRow, int count, int cols,
+                        Slot *slot) {
+    const char *message = convert(worker, firstRow, count, slot->out.data());
+    if (!slot->bytes.empty()) {
+        const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols);
+        unsigned char *b = slot->bytes.data();
+        for (std::size_t i = 0; i < pixels; ++i) {
+            b[3 * i] = static_cast<unsigned char>(slot->out[i].r);
+            b[3 * i + 1] = static_cast<unsigned char>(slot->out[i].g);
+            b[3 * i + 2] = static_cast<unsigned char>(slot->out[i].b);
+        }
+    }
+    return message;
+}
+
+void writeBand(const char *message, const Slot &slot, int cols, int count, sample newmaxval) {
     if (message != nullptr)
         pm_message("%s", message);
+    const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols);
+    if (!slot.bytes.empty()) {
+        if (fwrite(slot.bytes.data(), 1, 3 * pixels, stdout) != 3 * pixels)
+            pm_error("Error writing single byte sample to file");
+        return;
+    }
     for (int r = 0; r < count; ++r)
-        ppm_writeppmrow(stdout, out + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols), cols,
-                        newmaxval, 0);
+        ppm_writeppmrow(stdout, slot.out.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols),
+                        cols, newmaxval, 0);
 }
 
 int bandRowsOf(int cols) {
@@ -165,21 +196,24 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
     const std::size_t bandPixels = static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(cols);
     const auto firstRow = [bandRows](int band) { return band * bandRows; };
     const auto rowsOf = [&](int band) { return std::min(bandRows, rows - firstRow(band)); };
-    const auto alone = [&](pixel *out) {
+    const bool raw = writtenRaw(newmaxval);
+    const auto alone = [&](Slot *slot) {
         for (int band = 0; band < bands; ++band) {
-            const char *message = convert(0, firstRow(band), rowsOf(band), out);
-            writeBand(message, out, cols, rowsOf(band), newmaxval);
+            const char *message = convertBand(convert, 0, firstRow(band), rowsOf(band), cols, slot);
+            writeBand(message, *slot, cols, rowsOf(band), newmaxval);
         }
     };
     if (!inParallel(cols, rows, threads)) {
-        std::vector<pixel> out(bandPixels);
-        alone(out.data());
+        Slot slot;
+        slot.out.resize(bandPixels);
+        slot.bytes.resize(raw ? 3 * bandPixels : 0);
+        alone(&slot);
         return;
     }
     // Dithering goes on in one worker while the main thread writes; else
     // every worker converts, a few bands ahead of the writer each.
     const unsigned workers = ordered ? 1 : threads;
-    BandQueue queue(bands, std::min(2 * workers + 2, kMostSlots), bandPixels);
+    BandQueue queue(bands, std::min(2 * workers + 2, kMostSlots), bandPixels, raw);
     Workers running(queue);
     for (unsigned w = 0; w < workers; ++w) {
         const bool started = running.start([&, w] {
@@ -187,7 +221,7 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
                 const char *message = nullptr;
                 std::exception_ptr failure;
                 try {
-                    message = convert(w, firstRow(band), rowsOf(band), queue.slot(band).out.data());
+                    message = convertBand(convert, w, firstRow(band), rowsOf(band), cols, &queue.slot(band));
                 } catch (...) {
                     failure = std::current_exception();
                 }
@@ -199,14 +233,14 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
     }
     if (running.size() == 0) {
         // No thread to be had: all of it here, as with one thread.
-        alone(queue.slot(0).out.data());
+        alone(&queue.slot(0));
         return;
     }
     for (int band = 0; band < bands; ++band) {
         Slot &slot = queue.await(band);
         if (slot.failure)
             std::rethrow_exception(slot.failure);
-        writeBand(slot.message, slot.out.data(), cols, rowsOf(band), newmaxval);
+        writeBand(slot.message, slot, cols, rowsOf(band), newmaxval);
         queue.written(band);
     }
 }
