@@ -22,6 +22,7 @@ constexpr unsigned kMostThreads = 64;
 struct Slot {
     std::vector<pixel> out;
     std::vector<unsigned char> bytes;  // the raw rows, when written raw
+    bool bytesMade = false;
     const char *message = nullptr;
     bool done = false;
     std::exception_ptr failure;
@@ -126,28 +127,35 @@ private:
 // bytes of ppm_writeppmrow, and its message when the stream refuses them.
 bool writtenRaw(sample newmaxval) { return pm_plain_output == 0 && newmaxval <= 255; }
 
-// Converts the band into the slot: its pixels and, when written raw, its
-// bytes.
-const char *convertBand(const BandConverter &convert, unsigned worker, int firstRow, int count, int cols,
-                        Slot *slot) {
-    const char *message = convert(worker, firstRow, count, slot->out.data());
-    if (!slot->bytes.empty()) {
-        const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols);
-        unsigned char *b = slot->bytes.data();
-        for (std::size_t i = 0; i < pixels; ++i) {
-            b[3 * i] = static_cast<unsigned char>(slot->out[i].r);
-            b[3 * i + 1] = static_cast<unsigned char>(slot->out[i].g);
-            b[3 * i + 2] = static_cast<unsigned char>(slot->out[i].b);
-        }
+// The raw bytes of the slot's pixels.
+void makeBytes(Slot *slot, std::size_t pixels) {
+    unsigned char *b = slot->bytes.data();
+    for (std::size_t i = 0; i < pixels; ++i) {
+        b[3 * i] = static_cast<unsigned char>(slot->out[i].r);
+        b[3 * i + 1] = static_cast<unsigned char>(slot->out[i].g);
+        b[3 * i + 2] = static_cast<unsigned char>(slot->out[i].b);
     }
+    slot->bytesMade = true;
+}
+
+// Converts the band into the slot, and makes its bytes when written raw and
+// withBytes.
+const char *convertBand(const BandConverter &convert, unsigned worker, int firstRow, int count, int cols,
+                        bool withBytes, Slot *slot) {
+    const char *message = convert(worker, firstRow, count, slot->out.data());
+    slot->bytesMade = false;
+    if (withBytes && !slot->bytes.empty())
+        makeBytes(slot, static_cast<std::size_t>(count) * static_cast<std::size_t>(cols));
     return message;
 }
 
-void writeBand(const char *message, const Slot &slot, int cols, int count, sample newmaxval) {
+void writeBand(const char *message, Slot &slot, int cols, int count, sample newmaxval) {
     if (message != nullptr)
         pm_message("%s", message);
     const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols);
     if (!slot.bytes.empty()) {
+        if (!slot.bytesMade)
+            makeBytes(&slot, pixels);
         if (fwrite(slot.bytes.data(), 1, 3 * pixels, stdout) != 3 * pixels)
             pm_error("Error writing single byte sample to file");
         return;
@@ -199,7 +207,7 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
     const bool raw = writtenRaw(newmaxval);
     const auto alone = [&](Slot *slot) {
         for (int band = 0; band < bands; ++band) {
-            const char *message = convertBand(convert, 0, firstRow(band), rowsOf(band), cols, slot);
+            const char *message = convertBand(convert, 0, firstRow(band), rowsOf(band), cols, true, slot);
             writeBand(message, *slot, cols, rowsOf(band), newmaxval);
         }
     };
@@ -210,8 +218,9 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
         alone(&slot);
         return;
     }
-    // Dithering goes on in one worker while the main thread writes; else
-    // every worker converts, a few bands ahead of the writer each.
+    // Dithering goes on in one worker while the main thread makes the bytes
+    // and writes them; else every worker converts and makes the bytes, a few
+    // bands ahead of the writer each.
     const unsigned workers = ordered ? 1 : threads;
     BandQueue queue(bands, std::min(2 * workers + 2, kMostSlots), bandPixels, raw);
     Workers running(queue);
@@ -221,7 +230,8 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
                 const char *message = nullptr;
                 std::exception_ptr failure;
                 try {
-                    message = convertBand(convert, w, firstRow(band), rowsOf(band), cols, &queue.slot(band));
+                    message = convertBand(convert, w, firstRow(band), rowsOf(band), cols, !ordered,
+                                          &queue.slot(band));
                 } catch (...) {
                     failure = std::current_exception();
                 }
