@@ -6,6 +6,8 @@
 
 #include <signal.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -265,6 +267,29 @@ TEST(Quantize, HostileInputIsRefusedWithTheExactMessage) {
             rows.push_back(refused(whole.substr(0, cut), cut < 2 ? kMagic : cut < header.size() ? kEofByte : end));
     }
     expectRows(rows);
+}
+
+// The number of threads changes nothing: the photograph (several bands) plain,
+// dithered from fixed errors, cut short late, and with a sample above maxval.
+TEST(Quantize, ThreadsChangeNothing) {
+    std::ifstream in(kPhoto, std::ios::binary);
+    const std::string photo{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string cut = temporaryFile(photo.substr(0, photo.size() * 4 / 5)),
+                      above = temporaryFile("P6\n600 400\n254" + photo.substr(14));
+    const std::vector<std::vector<std::string>> runs = {
+        {"256", kPhoto}, {"-floyd", "-seed", "5", "256", kPhoto}, {"16", cut}, {"-fs", "2", above}};
+    for (const auto &args : runs) {
+        testsupport::RunResult one;
+        for (const std::string threads : {"1", "2", "8"}) {
+            std::vector<std::string> a{"QUANTIZE_THREADS=" + threads, kQuantize};
+            a.insert(a.end(), args.begin(), args.end());
+            const auto r = testsupport::run("/usr/bin/env", a);
+            one = threads == "1" ? r : one;
+            EXPECT_EQ(r.status, args.back() == kPhoto ? 0 : 1);
+            EXPECT_EQ(r.err, one.err);
+            EXPECT_TRUE(r.out == one.out) << threads << " threads: quantize " << args[0];
+        }
+    }
 }
 
 }  // namespace

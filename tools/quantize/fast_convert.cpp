@@ -55,12 +55,16 @@ FastConverter::FastConverter(const color_count *colormap, int ncolors, sample ma
                              std::size_t cellPoolLimit)
     : index_(colormap, ncolors, maxval), scale_(std::move(scale)), maxval_(maxval),
       cellPoolLimit_(std::min(cellPoolLimit, kCellPoolLimit)) {
+    init();
+}
+
+void FastConverter::init() {
     for (std::uint32_t id = 0; id < index_.distinctCount(); ++id)
         colors_.push_back(index_.colorOf(id));
-    while (bits_ < 16 && (sample{1} << bits_) <= maxval)
+    while (bits_ < 16 && (sample{1} << bits_) <= maxval_)
         ++bits_;
     directWanted_ = 3 * bits_ <= kDirectMaxBits && index_.distinctCount() < 65535;
-    useCells_ = maxval <= 255 && 3 * bits_ > kCellsAboveBits;
+    useCells_ = maxval_ <= 255 && 3 * bits_ > kCellsAboveBits;
     if (!directWanted_)
         makeMemo();
 }
@@ -69,8 +73,33 @@ FastConverter::FastConverter(const color_count *colormap, int ncolors, sample ma
 // answers: the same colours, only slower.
 void FastConverter::makeMemo() {
     memo_.reset(static_cast<MemoSlot *>(std::calloc(std::size_t{1} << kMemoBits, sizeof(MemoSlot))));
-    if (!memo_)
-        pm_message("out of memory adding to hash table; proceeding without it");
+    if (memo_ || quiet_)
+        return;
+    static const char *const kNoCache = "out of memory adding to hash table; proceeding without it";
+    if (deferMessages_)
+        deferred_ = kNoCache;
+    else
+        pm_message("%s", kNoCache);
+}
+
+FastConverter::FastConverter(const color_count *colormap, int ncolors, sample maxval, SampleScale scale, Quiet)
+    : quiet_(true), index_(colormap, ncolors, maxval), scale_(std::move(scale)), maxval_(maxval),
+      cellPoolLimit_(kCellPoolLimit) {
+    init();
+}
+
+void FastConverter::prepare(bool dithered) {
+    // As the first row of each kind does it.
+    if (dithered && useCells_ && !cells_)
+        makeCells();
+    if (directWanted_ && !(dithered && useCells_))
+        makeDirectTable();
+}
+
+const char *FastConverter::takeMessage() {
+    const char *message = deferred_;
+    deferred_ = nullptr;
+    return message;
 }
 
 void FastConverter::makeDirectTable() {
@@ -295,6 +324,22 @@ template <typename Word>
 void FastConverter::convertPlain(const Word *row, int cols, pixel *out) {
     using P = Packing<Word>;
     const sample *scale = scale_.data();
+    if (direct_ != nullptr) {
+        // Every pixel through the table, without first comparing it with
+        // the one before: in a photograph that comparison goes either way
+        // at random, and its mispredictions cost more than the lookups.
+        const std::uint32_t *spread = spread_.data();
+        std::uint16_t *direct = direct_;
+        for (int col = 0; col < cols; ++col) {
+            const Word w = row[col];
+            const sample r = scale[P::red(w)], g = scale[P::green(w)], b = scale[P::blue(w)];
+            std::uint16_t &slot = direct[(spread[r] << 2) | (spread[g] << 1) | spread[b]];
+            if (slot == 0)
+                slot = static_cast<std::uint16_t>(index_.nearestDistinct(r, g, b) + 1);
+            out[col] = colors_[slot - 1u];
+        }
+        return;
+    }
     Word previous = row[0];
     pixel chosen = colors_[lookup(scale[P::red(previous)], scale[P::green(previous)], scale[P::blue(previous)])];
     for (int col = 0; col < cols; ++col) {

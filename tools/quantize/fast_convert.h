@@ -65,7 +65,23 @@ public:
     FastConverter(const color_count *colormap, int ncolors, sample maxval, SampleScale scale,
                   std::size_t cellPoolLimit);
 
+    // A converter for another thread, beside the one that speaks for the
+    // run: the same colours, but it never prints (without the memory for
+    // its colour cache it searches, which gives the same colours).
+    struct Quiet {};
+    FastConverter(const color_count *colormap, int ncolors, sample maxval, SampleScale scale, Quiet);
+
+    // Makes now what the first row would make (and say) for rows dithered
+    // or not, so that converting rows on another thread prints nothing.
+    void prepare(bool dithered);
+    // From now on the message of a missing colour cache is kept instead of
+    // printed, for takeMessage to hand to the thread that prints.
+    void deferMessages() { deferMessages_ = true; }
+    // The message kept since the last call, or null.
+    const char *takeMessage();
+
 private:
+    void init();
     std::uint32_t lookup(sample r, sample g, sample b);
     void makeMemo();
     void makeDirectTable();
@@ -79,6 +95,9 @@ private:
     template <typename Word, bool LeftToRight, bool Cells>
     void convertDithered(const Word *row, int cols, pixel *out, fserr_state *fs);
 
+    bool quiet_ = false;
+    bool deferMessages_ = false;
+    const char *deferred_ = nullptr;
     NearestColorIndex index_;
     std::vector<pixel> colors_;  // the colour of each distinct colour number
     SampleScale scale_;

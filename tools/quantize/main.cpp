@@ -24,6 +24,8 @@
 #include "packed_colormap_source.h"
 #include "packed_image.h"
 #include "refine.h"
+#include "streaming_histogram.h"
+#include "threads.h"
 #include "two_pass_input.h"
 
 using namespace quantize;
@@ -50,18 +52,25 @@ int main(int argc, char *argv[]) {
     sample headerMaxval;
     format_code format;
     ppm_readppminit(file, &headerCols, &headerRows, &headerMaxval, &format);
+    const unsigned threads = threadCount();
     std::unique_ptr<TwoPassInput> twice;
     PackedImage held;
+    // A held image's colours are counted as it is read, once whatever
+    // halvings of the maxval they need (streaming_histogram.h).
+    std::unique_ptr<StreamingHistogram> counter;
     if (!cmdline.refine &&
         static_cast<std::uint64_t>(headerCols) * static_cast<std::uint64_t>(headerRows) > kHeldPixels &&
         canReadTwice(file))
         twice = reportingOutOfMemory("allocating the image", [&] {
             return std::make_unique<TwoPassInput>(file, cmdline.input_file_spec, headerCols, headerRows,
-                                                  headerMaxval, format, cmdline.map_file_spec == nullptr);
+                                                  headerMaxval, format, cmdline.map_file_spec == nullptr, threads);
         });
     else
         held = reportingOutOfMemory("allocating the image", [&] {
-            return readPackedRaster(file, cmdline.input_file_spec, headerCols, headerRows, headerMaxval, format);
+            if (!cmdline.refine && cmdline.map_file_spec == nullptr)
+                counter = std::make_unique<StreamingHistogram>(headerMaxval);
+            return readPackedRaster(file, cmdline.input_file_spec, headerCols, headerRows, headerMaxval, format,
+                                    counter.get(), threads);
         });
     const int cols = twice ? twice->cols() : held.cols;
     const int rows = twice ? twice->rows() : held.rows;
@@ -86,9 +95,13 @@ int main(int argc, char *argv[]) {
             if (twice)
                 twice->chooseColorMap(cmdline.requested_colors, cmdline.floyd != 0, &colormap, &newcolors,
                                       &newmaxval, &scale);
-            else
-                computeChosenColorMapPacked(held, cmdline.requested_colors, cmdline.floyd != 0, &colormap,
-                                            &newcolors, &newmaxval, &scale);
+            else {
+                std::vector<WideColorCount> hist;
+                counter->finish(&hist, &newmaxval, &scale);
+                counter.reset();
+                chooseColorMap(std::move(hist), static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows),
+                               newmaxval, cmdline.requested_colors, cmdline.floyd != 0, &colormap, &newcolors);
+            }
         });
     }
 
@@ -106,20 +119,46 @@ int main(int argc, char *argv[]) {
     else if (dither)
         initFserr(&fs, cols);
     reportingOutOfMemory("allocating the nearest-colour search", [&] {
-        FastConverter converter(colormap, newcolors, newmaxval, std::move(scale));
-        converter.expectPixels(static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows));
+        const std::uint64_t pixels = static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows);
+        FastConverter converter(colormap, newcolors, newmaxval, scale);
+        converter.expectPixels(pixels);
         if (twice) {
             twice->convertRows(converter, dither ? &fs : nullptr, newmaxval);
             twice.reset();
-        } else {
-            std::vector<pixel> out(anyPixels ? static_cast<std::size_t>(cols) : 0);
-            for (int row = 0; row < (anyPixels ? rows : 0); ++row) {
-                held.dispatch([&](auto word) {
-                    converter.convert(held.row<decltype(word)>(row), cols, out.data(), dither ? &fs : nullptr);
-                });
-                ppm_writeppmrow(stdout, out.data(), cols, newmaxval, 0);
+            return;
+        }
+        // Undithered, each worker converts bands of rows with a converter
+        // (and caches) of its own, made here; dithered, one worker carries
+        // the errors down the image while this thread writes.
+        converter.prepare(dither);
+        std::vector<std::unique_ptr<FastConverter>> others;
+        unsigned workers = threads;
+        if (!dither && inParallel(cols, rows, threads)) {
+            try {
+                while (others.size() + 1 < threads) {
+                    others.push_back(std::make_unique<FastConverter>(colormap, newcolors, newmaxval, scale,
+                                                                     FastConverter::Quiet{}));
+                    others.back()->expectPixels(pixels);
+                    others.back()->prepare(false);
+                }
+            } catch (const std::bad_alloc &) {
+                // Fewer workers: the same image, later.
+                workers = static_cast<unsigned>(others.size()) + 1;
             }
         }
+        if (dither && inParallel(cols, rows, threads))
+            converter.deferMessages();
+        convertAndWriteRows(cols, rows, newmaxval, workers, dither,
+                            [&](unsigned worker, int firstRow, int count, pixel *out) {
+                                FastConverter &c = worker == 0 ? converter : *others[worker - 1];
+                                held.dispatch([&](auto word) {
+                                    for (int r = 0; r < count; ++r)
+                                        c.convert(held.row<decltype(word)>(firstRow + r), cols,
+                                                  out + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols),
+                                                  dither ? &fs : nullptr);
+                                });
+                                return c.takeMessage();
+                            });
     });
 
     closeOutput();

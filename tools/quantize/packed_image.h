@@ -85,6 +85,12 @@ PackedImage readPackedImage(const char *fileSpec);
 PackedImage readPackedImage(FILE *file, const char *fileSpec);
 PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
                              format_code format);
+// The same, each pixel also handed to counter (when not null) in raster
+// order; with more than one thread, counting goes on in a worker while
+// this thread reads, checks and packs.
+class StreamingHistogram;
+PackedImage readPackedRaster(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
+                             format_code format, StreamingHistogram *counter, unsigned threads);
 
 // The readers take a row this many pixels at a time: a row read in several
 // calls takes the same bytes as in one (a multiple of 8: every span but a

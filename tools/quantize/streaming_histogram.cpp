@@ -74,11 +74,14 @@ void StreamingHistogram::halve() {
     halvings_.emplace_back(old, halved);
     for (sample &s : scale_)
         s = rescaleSample(s, old, halved);
-    std::vector<pixel> colors;
-    std::vector<std::uint64_t> counts, first;
+    std::vector<pixel> &colors = oldColors_;
+    std::vector<std::uint64_t> &counts = oldCounts_, &first = oldFirst_;
     colors.swap(colors_);
     counts.swap(counts_);
     first.swap(first_);
+    colors_.clear();
+    counts_.clear();
+    first_.clear();
     maxval_ = halved;
     makeSlots();
     for (std::size_t i = 0; i < colors.size(); ++i) {
@@ -93,6 +96,17 @@ void StreamingHistogram::halve() {
         }
     }
     previousId_ = UINT32_MAX;
+}
+
+void StreamingHistogram::reserveAll() {
+    const std::size_t limit = static_cast<std::size_t>(kMaxHistogramColors);
+    for (auto *v : {&colors_, &oldColors_})
+        v->reserve(limit);
+    for (auto *v : {&counts_, &first_, &oldCounts_, &oldFirst_})
+        v->reserve(limit);
+    slots_.reserve(std::max<std::size_t>(std::size_t{1} << kDirectBits, kSlots));
+    // A halving at most for each bit of the maxval.
+    halvings_.reserve(32);
 }
 
 void StreamingHistogram::add(const pixel *span, int count) {
@@ -113,29 +127,28 @@ void StreamingHistogram::add(const pixel *span, int count) {
 // in locals (the counts written would otherwise oblige every field to be
 // read again). The number of pixels counted.
 int StreamingHistogram::countKnown(const pixel *span, int count) {
+    // Every pixel looked up, without first comparing it with the one
+    // before: in a photograph that comparison goes either way at random,
+    // and its mispredictions would cost more than the lookups it saves.
     const sample *scale = scale_.data();
     const std::uint16_t *slots = slots_.data();
     std::uint64_t *counts = counts_.data();
     const unsigned bits = bits_;
-    pixel previous = previous_;
-    std::uint32_t previousId = previousId_;
+    std::uint32_t id = UINT32_MAX;
     int i = 0;
     for (; i < count; ++i) {
         const pixel p = span[i];
-        if (previousId != UINT32_MAX && same(p, previous)) {
-            ++counts[previousId];
-            continue;
-        }
         const std::uint16_t n =
             slots[(std::size_t{scale[p.r]} << (2 * bits)) | (std::size_t{scale[p.g]} << bits) | scale[p.b]];
         if (n == 0)
             break;
-        ++counts[n - 1u];
-        previous = p;
-        previousId = n - 1u;
+        id = n - 1u;
+        ++counts[id];
     }
-    previous_ = previous;
-    previousId_ = previousId;
+    if (i > 0) {
+        previous_ = span[i - 1];
+        previousId_ = id;
+    }
     return i;
 }
 

@@ -35,6 +35,10 @@ public:
     StreamingHistogram(const StreamingHistogram &) = delete;
     StreamingHistogram &operator=(const StreamingHistogram &) = delete;
 
+    // Takes now all the memory counting can need, so that add (on another
+    // thread) never allocates.
+    void reserveAll();
+
     // Counts the next `count` pixels of the image.
     void add(const pixel *span, int count);
 
@@ -74,6 +78,9 @@ private:
     std::vector<pixel> colors_;
     std::vector<std::uint64_t> counts_;
     std::vector<std::uint64_t> first_;  // the number of each colour's first pixel
+    // What the colours were before a halving, kept for their room.
+    std::vector<pixel> oldColors_;
+    std::vector<std::uint64_t> oldCounts_, oldFirst_;
     std::uint64_t pixels_ = 0;
     // The last pixel as handed over and its colour number: runs of a colour
     // cost a comparison a pixel.

@@ -14,6 +14,7 @@
 #include "malloc_product.h"
 #include "mediancut.h"
 #include "packed_image.h"
+#include "threads.h"
 
 namespace quantize {
 
@@ -64,14 +65,15 @@ bool canReadTwice(FILE *file) {
     return fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && ftell(file) >= 0;
 }
 
-// Reads rows firstRow .. firstRow + blockRows - 1 a span at a time, handing
-// each span to visit(span, row, col, count).
-template <typename Visit>
-void TwoPassInput::readBlock(int firstRow, int blockRows, pixel *span, Visit visit) {
+// Reads rows firstRow .. firstRow + blockRows - 1 a span at a time, each
+// into room(count), handing each span to visit(span, row, col, count).
+template <typename Room, typename Visit>
+void TwoPassInput::readBlock(int firstRow, int blockRows, Room room, Visit visit) {
     const int spanCols = std::min(cols_, kReadSpanPixels);
     for (int r = firstRow; r < firstRow + blockRows; ++r) {
         for (int col = 0; col < cols_; col += spanCols) {
             const int count = std::min(spanCols, cols_ - col);
+            pixel *span = room(count);
             ppm_readppmrow(file_, span, count, maxval_, format_);
             visit(span, r, col, count);
         }
@@ -129,18 +131,18 @@ void computeColorMapFromMapFile(sample inputMaxval, const char *mapSpec, color_h
 
 TwoPassInput::TwoPassInput(FILE *file, const char *fileSpec, bool countColors) : file_(file), fileSpec_(fileSpec) {
     ppm_readppminit(file, &cols_, &rows_, &maxval_, &format_);
-    readFirst(countColors);
+    readFirst(countColors, 1);
 }
 
 TwoPassInput::TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows, sample maxval,
-                           format_code format, bool countColors)
+                           format_code format, bool countColors, unsigned threads)
     : file_(file), fileSpec_(fileSpec), cols_(cols), rows_(rows), maxval_(maxval), format_(format) {
-    readFirst(countColors);
+    readFirst(countColors, threads);
 }
 
 // No limit on the number of pixels: nothing held grows with it, and counts
 // are 64-bit.
-void TwoPassInput::readFirst(bool countColors) {
+void TwoPassInput::readFirst(bool countColors, unsigned threads) {
     size_ = fileSize(file_);
     rasterStart_ = ftell(file_);
     if (countColors)
@@ -149,20 +151,30 @@ void TwoPassInput::readFirst(bool countColors) {
     if (cols_ == 0 || rows_ == 0)
         return;
     blockRows_ = static_cast<int>(std::max<std::size_t>(1, kBlockPixels / static_cast<std::size_t>(cols_)));
-    pixel *span = static_cast<pixel *>(
-        pm_allocrow(std::min(cols_, kReadSpanPixels), static_cast<int>(sizeof(pixel))));
-    for (int first = 0; first < rows_; first += blockRows_) {
-        BlockSum sum;
-        readBlock(first, std::min(blockRows_, rows_ - first), span,
-                  [&](const pixel *s, int row, int col, int count) {
-                      if (largestSample(s, count) > maxval_)
-                          checkSpanSamples(s, count, row, col, maxval_, fileSpec_);
-                      sum.add(s, count);
-                      if (counter_)
-                          counter_->add(s, count);
-                  });
-        blockSums_.push_back(sum.value());
+    // Counted on another thread when there is one, else span by span here.
+    const bool alongside = counter_ && threads > 1;
+    const auto readAll = [&](const SpanRoom &room) {
+        for (int first = 0; first < rows_; first += blockRows_) {
+            BlockSum sum;
+            readBlock(first, std::min(blockRows_, rows_ - first), room,
+                      [&](const pixel *s, int row, int col, int count) {
+                          if (largestSample(s, count) > maxval_)
+                              checkSpanSamples(s, count, row, col, maxval_, fileSpec_);
+                          sum.add(s, count);
+                          if (counter_ && !alongside)
+                              counter_->add(s, count);
+                      });
+            blockSums_.push_back(sum.value());
+        }
+    };
+    const int spanCols = std::min(cols_, kReadSpanPixels);
+    if (alongside) {
+        counter_->reserveAll();
+        consumeAlongside(spanCols, readAll, [&](const pixel *p, int count) { counter_->add(p, count); });
+        return;
     }
+    pixel *span = static_cast<pixel *>(pm_allocrow(spanCols, static_cast<int>(sizeof(pixel))));
+    readAll([span](int) { return span; });
     pm_freerow(span);
 }
 
@@ -191,7 +203,7 @@ void TwoPassInput::convertRows(FastConverter &converter, fserr_state *fs, sample
         rows.rows = std::min(blockRows_, rows_ - first);
         rows.maxval = maxval_;
         BlockSum sum;
-        readBlock(first, rows.rows, span, [&](const pixel *s, int, int col, int count) {
+        readBlock(first, rows.rows, [span](int) { return span; }, [&](const pixel *s, int, int col, int count) {
             // A sample above maxval now: the file changed after the first
             // reading refused none.
             if (largestSample(s, count) > maxval_)

@@ -46,9 +46,10 @@ public:
     // The first reading of the open file (fileSpec names it in messages):
     // header, raster and checks, and the colour count when countColors.
     TwoPassInput(FILE *file, const char *fileSpec, bool countColors);
-    // The same when the header has been read (cols, rows, maxval, format).
+    // The same when the header has been read (cols, rows, maxval, format),
+    // counting on another thread when threads > 1.
     TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows, sample maxval, format_code format,
-                 bool countColors);
+                 bool countColors, unsigned threads = 1);
     ~TwoPassInput();
     TwoPassInput(const TwoPassInput &) = delete;
     TwoPassInput &operator=(const TwoPassInput &) = delete;
@@ -67,9 +68,9 @@ public:
     void convertRows(FastConverter &converter, fserr_state *fs, sample newmaxval);
 
 private:
-    void readFirst(bool countColors);
-    template <typename Visit>
-    void readBlock(int firstRow, int blockRows, pixel *span, Visit visit);
+    void readFirst(bool countColors, unsigned threads);
+    template <typename Room, typename Visit>
+    void readBlock(int firstRow, int blockRows, Room room, Visit visit);
 
     FILE *file_;
     const char *fileSpec_;

@@ -1,0 +1,403 @@
+#include "threads.h"
+
+#include <kestrum/common.h>
+#include <kestrum/ppm.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace quantize {
+
+namespace {
+
+// More threads than this only add their stacks and converters.
+constexpr unsigned kMostThreads = 64;
+
+struct Slot {
+    std::vector<pixel> out;
+    std::vector<unsigned char> bytes;  // the raw rows, when written raw
+    bool bytesMade = false;
+    const char *message = nullptr;
+    bool done = false;
+    std::exception_ptr failure;
+};
+
+// The bands in flight between the workers and the writer: at most
+// slots.size() converted and not yet written, so memory stays a few bands
+// whatever the image.
+class BandQueue {
+public:
+    BandQueue(int bands, std::size_t slots, std::size_t slotPixels, bool raw) : bands_(bands), slots_(slots) {
+        for (Slot &s : slots_) {
+            s.out.resize(slotPixels);
+            s.bytes.resize(raw ? 3 * slotPixels : 0);
+        }
+    }
+
+    // The next band to convert and its slot, or -1 when there is none left
+    // (or the writer has stopped).
+    int claim() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        roomFreed_.wait(lock, [&] { return stop_ || next_ >= bands_ || next_ < written_ + window(); });
+        return stop_ || next_ >= bands_ ? -1 : next_++;
+    }
+    Slot &slot(int band) { return slots_[static_cast<std::size_t>(band) % slots_.size()]; }
+
+    void finished(int band, const char *message, std::exception_ptr failure) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slot(band).done = true;
+            slot(band).message = message;
+            slot(band).failure = std::move(failure);
+        }
+        bandDone_.notify_all();
+    }
+
+    // Waits for the band; its failure, if any, is the caller's to rethrow.
+    Slot &await(int band) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        bandDone_.wait(lock, [&] { return slot(band).done; });
+        return slot(band);
+    }
+
+    void written(int band) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slot(band).done = false;
+            written_ = band + 1;
+        }
+        roomFreed_.notify_all();
+    }
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        roomFreed_.notify_all();
+    }
+
+private:
+    int window() const { return static_cast<int>(slots_.size()); }
+
+    std::mutex mutex_;
+    std::condition_variable roomFreed_, bandDone_;
+    const int bands_;
+    int next_ = 0, written_ = 0;
+    bool stop_ = false;
+    std::vector<Slot> slots_;
+};
+
+// Stops and joins the workers however the writer leaves.
+class Workers {
+public:
+    explicit Workers(BandQueue &queue) : queue_(queue) {}
+    ~Workers() {
+        queue_.stop();
+        for (std::thread &t : threads_)
+            t.join();
+    }
+    // Starts a worker; false when the system has no thread to give.
+    template <typename F>
+    bool start(F &&f) {
+        try {
+            threads_.emplace_back(std::forward<F>(f));
+            return true;
+        } catch (const std::system_error &) {
+            return false;
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+    }
+    std::size_t size() const { return threads_.size(); }
+
+private:
+    BandQueue &queue_;
+    std::vector<std::thread> threads_;
+};
+
+// Output of one byte a sample in the raw form is made ready for writing by
+// the thread that converts, and written by the main thread in one piece: the
+// bytes of ppm_writeppmrow, and its message when the stream refuses them.
+bool writtenRaw(sample newmaxval) { return pm_plain_output == 0 && newmaxval <= 255; }
+
+// The raw bytes of the slot's pixels.
+void makeBytes(Slot *slot, std::size_t pixels) {
+    unsigned char *b = slot->bytes.data();
+    for (std::size_t i = 0; i < pixels; ++i) {
+        b[3 * i] = static_cast<unsigned char>(slot->out[i].r);
+        b[3 * i + 1] = static_cast<unsigned char>(slot->out[i].g);
+        b[3 * i + 2] = static_cast<unsigned char>(slot->out[i].b);
+    }
+    slot->bytesMade = true;
+}
+
+// Converts the band into the slot, and makes its bytes when written raw and
+// withBytes.
+const char *convertBand(const BandConverter &convert, unsigned worker, int firstRow, int count, int cols,
+                        bool withBytes, Slot *slot) {
+    const char *message = convert(worker, firstRow, count, slot->out.data());
+    slot->bytesMade = false;
+    if (withBytes && !slot->bytes.empty())
+        makeBytes(slot, static_cast<std::size_t>(count) * static_cast<std::size_t>(cols));
+    return message;
+}
+
+void writeBand(const char *message, Slot &slot, int cols, int count, sample newmaxval) {
+    if (message != nullptr)
+        pm_message("%s", message);
+    const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols);
+    if (!slot.bytes.empty()) {
+        if (!slot.bytesMade)
+            makeBytes(&slot, pixels);
+        if (fwrite(slot.bytes.data(), 1, 3 * pixels, stdout) != 3 * pixels)
+            pm_error("Error writing single byte sample to file");
+        return;
+    }
+    for (int r = 0; r < count; ++r)
+        ppm_writeppmrow(stdout, slot.out.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols),
+                        cols, newmaxval, 0);
+}
+
+int bandRowsOf(int cols) {
+    return static_cast<int>(std::max<std::uint64_t>(1, kBandPixels / static_cast<std::uint64_t>(cols)));
+}
+
+}  // namespace
+
+unsigned threadCount() {
+    unsigned count = std::max(1u, std::min(std::thread::hardware_concurrency(), kMostThreads));
+    const char *asked = std::getenv("QUANTIZE_THREADS");
+    if (asked != nullptr && *asked != '\0') {
+        unsigned long value = 0;
+        const char *p = asked;
+        for (; *p >= '0' && *p <= '9' && value <= kMostThreads; ++p)
+            value = value * 10 + static_cast<unsigned long>(*p - '0');
+        if (*p == '\0' && value >= 1)
+            count = static_cast<unsigned>(std::min<unsigned long>(value, kMostThreads));
+    }
+    return count;
+}
+
+// Rows wider than this are converted on one thread: the bands in flight
+// would hold too much (a band is a row at least).
+constexpr int kWidestParallelRow = 1 << 18;
+// Bands in flight at most, whatever the number of workers.
+constexpr unsigned kMostSlots = 18;
+
+bool inParallel(int cols, int rows, unsigned threads) {
+    return threads > 1 && cols > 0 && cols <= kWidestParallelRow && rows > bandRowsOf(cols);
+}
+
+void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads, bool ordered,
+                         const BandConverter &convert) {
+    if (cols <= 0 || rows <= 0)
+        return;
+    const int bandRows = bandRowsOf(cols);
+    const int bands = rows / bandRows + (rows % bandRows != 0);
+    const std::size_t bandPixels = static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(cols);
+    const auto firstRow = [bandRows](int band) { return band * bandRows; };
+    const auto rowsOf = [&](int band) { return std::min(bandRows, rows - firstRow(band)); };
+    const bool raw = writtenRaw(newmaxval);
+    const auto alone = [&](Slot *slot) {
+        for (int band = 0; band < bands; ++band) {
+            const char *message = convertBand(convert, 0, firstRow(band), rowsOf(band), cols, true, slot);
+            writeBand(message, *slot, cols, rowsOf(band), newmaxval);
+        }
+    };
+    if (!inParallel(cols, rows, threads)) {
+        Slot slot;
+        slot.out.resize(bandPixels);
+        slot.bytes.resize(raw ? 3 * bandPixels : 0);
+        alone(&slot);
+        return;
+    }
+    // Dithering goes on in one worker while the main thread makes the bytes
+    // and writes them; else every worker converts and makes the bytes, a few
+    // bands ahead of the writer each.
+    const unsigned workers = ordered ? 1 : threads;
+    BandQueue queue(bands, std::min(2 * workers + 2, kMostSlots), bandPixels, raw);
+    Workers running(queue);
+    for (unsigned w = 0; w < workers; ++w) {
+        const bool started = running.start([&, w] {
+            for (int band; (band = queue.claim()) >= 0;) {
+                const char *message = nullptr;
+                std::exception_ptr failure;
+                try {
+                    message = convertBand(convert, w, firstRow(band), rowsOf(band), cols, !ordered,
+                                          &queue.slot(band));
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                queue.finished(band, message, std::move(failure));
+            }
+        });
+        if (!started)
+            break;
+    }
+    if (running.size() == 0) {
+        // No thread to be had: all of it here, as with one thread.
+        alone(&queue.slot(0));
+        return;
+    }
+    for (int band = 0; band < bands; ++band) {
+        Slot &slot = queue.await(band);
+        if (slot.failure)
+            std::rethrow_exception(slot.failure);
+        writeBand(slot.message, slot, cols, rowsOf(band), newmaxval);
+        queue.written(band);
+    }
+}
+
+namespace {
+
+// The ring of produceAndConsume: filled counts the slots handed over,
+// consumed those done with.
+class Ring {
+public:
+    explicit Ring(std::size_t slots) : slots_(slots) {}
+
+    // The next slot to fill, once the consumer has finished with it.
+    std::size_t next() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (filled_ > 0) {
+            ++handed_;
+            changed_.notify_all();
+        }
+        ++filled_;
+        changed_.wait(lock, [&] { return failure_ || filled_ - consumed_ <= slots_; });
+        if (failure_)
+            std::rethrow_exception(failure_);
+        return (filled_ - 1) % slots_;
+    }
+
+    // The consumer's next slot; false when no more will come.
+    bool take(std::size_t *slot) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return done_ || consumed_ < handed_; });
+        if (consumed_ == handed_)
+            return false;
+        *slot = consumed_ % slots_;
+        return true;
+    }
+    void release(std::exception_ptr failure) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++consumed_;
+            if (failure)
+                failure_ = failure;
+        }
+        changed_.notify_all();
+    }
+
+    // The producer is done: the slot it holds is handed over when `last`.
+    void finish(bool last) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (last && filled_ > handed_)
+                ++handed_;
+            done_ = true;
+        }
+        changed_.notify_all();
+    }
+    std::exception_ptr failure() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failure_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const std::size_t slots_;
+    std::size_t filled_ = 0, handed_ = 0, consumed_ = 0;
+    bool done_ = false;
+    std::exception_ptr failure_;
+};
+
+}  // namespace
+
+void produceAndConsume(std::size_t slots, const SlotProducer &produce, const SlotConsumer &consume) {
+    Ring ring(slots);
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            for (std::size_t slot; ring.take(&slot);) {
+                std::exception_ptr failure;
+                try {
+                    consume(slot);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                ring.release(failure);
+                if (failure)
+                    return;
+            }
+        });
+    } catch (const std::exception &) {
+        // No thread: each slot consumed as soon as it is filled.
+        bool holding = false;
+        std::size_t held = 0;
+        produce([&] {
+            if (holding)
+                consume(held);
+            holding = true;
+            return held = 0;
+        });
+        if (holding)
+            consume(held);
+        return;
+    }
+    // The worker is stopped and joined however the producer leaves.
+    struct Join {
+        Ring &ring;
+        std::thread &worker;
+        ~Join() {
+            ring.finish(false);
+            if (worker.joinable())
+                worker.join();
+        }
+    } join{ring, worker};
+    produce([&] { return ring.next(); });
+    ring.finish(true);
+    worker.join();
+    if (std::exception_ptr failure = ring.failure())
+        std::rethrow_exception(failure);
+}
+
+void consumeAlongside(int maxSpan, const std::function<void(const SpanRoom &room)> &produce,
+                      const std::function<void(const pixel *pixels, int count)> &consume) {
+    // Chunks that stay in the processor's cache between the two threads.
+    constexpr std::size_t kChunkPixels = std::size_t{1} << 15;
+    constexpr std::size_t kChunks = 4;
+    struct Chunk {
+        std::vector<pixel> pixels;
+        std::size_t used = 0;
+    };
+    const std::size_t capacity = std::max(kChunkPixels, static_cast<std::size_t>(std::max(maxSpan, 0)));
+    std::vector<Chunk> chunks(kChunks);
+    for (Chunk &c : chunks)
+        c.pixels.resize(capacity);
+    produceAndConsume(
+        kChunks,
+        [&](const std::function<std::size_t()> &nextSlot) {
+            Chunk *chunk = nullptr;
+            produce([&](int count) {
+                if (chunk == nullptr || chunk->used + static_cast<std::size_t>(count) > capacity) {
+                    chunk = &chunks[nextSlot()];
+                    chunk->used = 0;
+                }
+                pixel *room = chunk->pixels.data() + chunk->used;
+                chunk->used += static_cast<std::size_t>(count);
+                return room;
+            });
+        },
+        [&](std::size_t slot) { consume(chunks[slot].pixels.data(), static_cast<int>(chunks[slot].used)); });
+}
+
+}  // namespace quantize

@@ -1,0 +1,70 @@
+// The program's worker threads: how many, and rows converted by them in
+// bands while the main thread writes the finished bands in order.
+//
+// Workers never report anything: an exception in a worker (memory running
+// out) is carried back and rethrown by the main thread at the point where
+// a single thread would have met it, after the rows before it are written.
+// Only the main thread prints messages and ends the process, so that the
+// output, the messages and their order do not depend on the number of
+// threads.
+#ifndef QUANTIZE_THREADS_H
+#define QUANTIZE_THREADS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+
+#include <kestrum/types.h>
+
+namespace quantize {
+
+// The number of worker threads: the machine's processors, or fewer (never
+// fewer than 1) as QUANTIZE_THREADS asks. A value that is not a whole
+// number from 1 up is ignored.
+unsigned threadCount();
+
+// Pixels converted between two hand-overs to the writer: a band of rows
+// this large costs the synchronisation little. Images of no more than one
+// band are converted by the main thread alone.
+constexpr std::uint64_t kBandPixels = std::uint64_t{1} << 16;
+
+// Converts rows 0 .. rows - 1 of cols pixels and writes them to standard
+// output at maxval newmaxval, in order. convert(worker, firstRow, count,
+// out) converts `count` rows from firstRow into out (count * cols pixels);
+// worker numbers 0 .. threads - 1, and each band goes to one worker. With
+// `ordered`, one worker converts every band, in order (dithering carries
+// its errors from row to row); else `threads` workers convert bands at
+// once. Unless inParallel(cols, rows, threads), everything happens on the
+// calling thread, as worker 0. convert returns a message to print before
+// the band is written, or null. An exception from convert is rethrown here
+// once the bands before its band are written.
+using BandConverter = std::function<const char *(unsigned worker, int firstRow, int count, pixel *out)>;
+void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads, bool ordered,
+                         const BandConverter &convert);
+
+// Whether convertAndWriteRows hands the rows to worker threads.
+bool inParallel(int cols, int rows, unsigned threads);
+
+// Runs consume(slot) on a worker thread for each slot the calling thread
+// fills, in order: a ring of `slots` buffers between the two. produce(fill)
+// runs on the calling thread and calls fill() for the index of the next
+// free slot, which it then fills before calling fill() again or returning.
+// An exception from consume is rethrown by the next fill() or at the end;
+// without a thread to be had, consume runs on the calling thread. Returns
+// once every slot filled has been consumed.
+using SlotConsumer = std::function<void(std::size_t slot)>;
+using SlotProducer = std::function<void(const std::function<std::size_t()> &nextSlot)>;
+void produceAndConsume(std::size_t slots, const SlotProducer &produce, const SlotConsumer &consume);
+
+// produceAndConsume for spans of pixels: produce(room) runs here, and each
+// room(count) gives where to put the next count (at most maxSpan) pixels,
+// those of the rooms before it being complete; consume(pixels, count) sees
+// them all in order on a worker, in chunks.
+using SpanRoom = std::function<pixel *(int count)>;
+void consumeAlongside(int maxSpan, const std::function<void(const SpanRoom &room)> &produce,
+                      const std::function<void(const pixel *pixels, int count)> &consume);
+
+}  // namespace quantize
+
+#endif
