@@ -111,8 +111,8 @@ TEST(Quantize, CommandLinesAndTheirImages) {
         {{"-fs", "-nofs", "1", "2", "3"}, three, "", said({kConflict}), 1},
         {{"-f", "-no", "-mapfile", "x", "a", "b"}, three, "", said({kConflict}), 1},
         {{"-m=map.ppm", "a", "b"}, three, "",
-         said({"When you specify the -mapfile option, the only argument allowed is the input file "
-               "specification.  You specified 2 arguments."}), 1},
+         said({"When you specify the -mapfile option, the only argument allowed is the input "
+               "file specification.  You specified 2 arguments."}), 1},
         {{"-quiet", "--HELP", "8"}, three, "", said({"Use 'man quantize' for help."}), 1},
         {{"-refine", "-mapfile", "map.ppm"}, three, "", said({"You cannot specify both -mapfile and -refine options."}), 1},
         {{"-fs", "-seed", "abc", "8"}, three, "", "invalid number `abc'\n", 99},

@@ -16,6 +16,7 @@
 #include <memory>
 #include <queue>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "malloc_product.h"
@@ -164,12 +165,16 @@ void cutBoxWide(WideColorCount *hist, WideBox *boxes, int boxCount, int bi,
     boxes[boxCount] = WideBox{box.first_entry + i, n - i, box.pixel_count - lower};
 }
 
-// boxMean for counts of any size: sums of up to 2^64 pixels of 16-bit
-// samples need more than 64 bits.
-pixel boxMeanWide(const WideColorCount *run, int count, sample maxval) {
-    unsigned __int128 r = 0, g = 0, b = 0, total = 0;
+// The pixel-count-weighted mean of a box's colours, cut to maxval; black for
+// a box without pixels (the empty histogram of an image without pixels).
+// Sum is wide enough for the box's sums: 64 bits for int counts, more for
+// counts of any size (2^64 pixels of 16-bit samples).
+template <typename Sum, typename Entry>
+pixel boxMeanOf(const Entry *run, int count, sample maxval) {
+    Sum r = 0, g = 0, b = 0, total = 0;
     for (int i = 0; i < count; ++i) {
-        const unsigned __int128 v = run[i].value;
+        // An int count is never negative here; read as unsigned, like a wide one.
+        const Sum v = static_cast<std::make_unsigned_t<decltype(run[i].value)>>(run[i].value);
         r += run[i].color.r * v;
         g += run[i].color.g * v;
         b += run[i].color.b * v;
@@ -177,32 +182,17 @@ pixel boxMeanWide(const WideColorCount *run, int count, sample maxval) {
     }
     if (total == 0)
         return pixel{0, 0, 0};
-    auto component = [total, maxval](unsigned __int128 s) {
-        const unsigned __int128 mean = s / total;
+    auto component = [total, maxval](Sum s) {
+        const Sum mean = s / total;
         return mean > maxval ? maxval : static_cast<sample>(mean);
     };
     return pixel{component(r), component(g), component(b)};
 }
 
-// The pixel-count-weighted mean of a box's colours, cut to maxval; black for
-// a box without pixels (the empty histogram of an image without pixels).
-pixel boxMean(const color_count *run, int count, sample maxval) {
-    std::uint64_t r = 0, g = 0, b = 0, total = 0;
-    for (int i = 0; i < count; ++i) {
-        const std::uint64_t v = static_cast<std::uint32_t>(run[i].value);
-        r += run[i].color.r * v;
-        g += run[i].color.g * v;
-        b += run[i].color.b * v;
-        total += v;
-    }
-    if (total == 0)
-        return pixel{0, 0, 0};
-    auto component = [total, maxval](std::uint64_t s) {
-        const std::uint64_t mean = s / total;
-        return mean > maxval ? maxval : static_cast<sample>(mean);
-    };
-    return pixel{component(r), component(g), component(b)};
-}
+__extension__ typedef unsigned __int128 WideSum;
+
+pixel boxMean(const color_count *run, int count, sample maxval) { return boxMeanOf<std::uint64_t>(run, count, maxval); }
+pixel boxMeanWide(const WideColorCount *run, int count, sample maxval) { return boxMeanOf<WideSum>(run, count, maxval); }
 
 }  // namespace
 
