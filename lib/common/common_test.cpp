@@ -52,6 +52,10 @@ TEST(Common, MaxvalsAndBinaryIntegers) {
         EXPECT_EQ((big ? pm_readbiglong : pm_readlittlelong)(in, &l), -1);  // three bytes left
         fclose(in);
     }
+    char **rows = reinterpret_cast<char **>(pm_allocarray(5, 3, 1));  // rows one after another, each its own
+    for (int r = 0; r < 3; ++r)
+        EXPECT_EQ(rows[r], rows[0] + 5 * r);
+    pm_freearray(rows, 3);
 }
 
 TEST(Common, StreamsAndStartup) {

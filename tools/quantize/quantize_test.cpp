@@ -439,7 +439,7 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
         {Chosen, 15, 0, 30, 64}, {Chosen, 65535, 0, 60, 100}, {Chosen, 1, 0, 4, 9}, {Chosen, 255, 0, 60000, 256, kDefault, 400, 200},
         // Rows of more than a block, many blocks, a maxval with halvings.
         {TwoPass, 255, 0, 300, 16, kDefault, 5000, 300}, {TwoPass, 65535, 0, 40000, 64, kDefault, 3, 400000},
-        {TwoPass, 255, 0, 50, 100, kDefault, 37, 23}, {MapFile, 65535, 255, 5000, 0, kDefault, 300, 40},
+        {TwoPass, 255, 0, 50, 100, kDefault, 37, 23}, {TwoPass, 15, 0, 9, 4, kDefault, 1, 3000}, {MapFile, 65535, 255, 5000, 0, kDefault, 300, 40},
     };
     for (sample m : {0, 1, 15, 31, 63, 100, 255, 256, 1000, 4095, 65535}) {
         for (Kind k : {Histogram, Streaming}) {
@@ -528,8 +528,10 @@ TEST(FileReadingDeathTest, RefusalsAsWhenReadWhole) {
         {[&] { mapOf(tooMany); }, "too many colors in colormap!"},
         {[&] { mapOf(badLast); }, "the image from file '" + badLast + "' has a sample of value 300 .row 128, column 255. above"},
         {[&] { mapOf(empty); }, "colormap in file '" + empty + "' contains no pixels"}};
-    // A sample of the last block, or the length, changed between the readings.
-    for (const std::string &changed : {bytes.substr(0, bytes.size() - 1) + char(bytes.back() ^ 1), bytes + "x",
+    // The first or last sample, or the length, changed between the readings.
+    std::string first = bytes;
+    first[first.size() - 2000 * 1200 * 3] ^= 1;
+    for (const std::string &changed : {first, bytes.substr(0, bytes.size() - 1) + char(bytes.back() ^ 1), bytes + "x",
                                        bytes.substr(0, bytes.size() - 3)}) {
         const std::string path = testsupport::temporaryFile(bytes);
         cases.push_back({[=] { rereadAfterChange(path, changed); },
