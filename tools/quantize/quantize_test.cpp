@@ -439,7 +439,7 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
         {Chosen, 15, 0, 30, 64}, {Chosen, 65535, 0, 60, 100}, {Chosen, 1, 0, 4, 9}, {Chosen, 255, 0, 60000, 256, kDefault, 400, 200},
         // Rows of more than a block, many blocks, a maxval with halvings.
         {TwoPass, 255, 0, 300, 16, kDefault, 5000, 300}, {TwoPass, 65535, 0, 40000, 64, kDefault, 3, 400000},
-        {TwoPass, 255, 0, 50, 100, kDefault, 37, 23}, {TwoPass, 15, 0, 9, 4, kDefault, 1, 3000}, {MapFile, 65535, 255, 5000, 0, kDefault, 300, 40},
+        {TwoPass, 255, 0, 50, 100, kDefault, 37, 23}, {TwoPass, 15, 0, 9, 4, kDefault, 1, 3000}, {TwoPass, 255, 0, 40, 8, kDefault, 3000, 1}, {MapFile, 65535, 255, 5000, 0, kDefault, 300, 40},
     };
     for (sample m : {0, 1, 15, 31, 63, 100, 255, 256, 1000, 4095, 65535}) {
         for (Kind k : {Histogram, Streaming}) {
