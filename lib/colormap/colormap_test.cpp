@@ -115,6 +115,9 @@ TEST(Colormap, FileCountsAndClosestColours) {
     EXPECT_EQ(ppm_findclosestcolor(map, 0, &map[0]), -1);
     EXPECT_EQ(testsupport::captureOutput([&](FILE *o) { ppm_colorrowtomapfile(o, map + 1, 2, 300); }),
               "P3\n2 1\n300\n4294967295 0 0\n10 0 0\n");
+    int n = 0;  // a map file's colours, first seen first, from its rows alone
+    EXPECT_THAT(take(ppm_mapfiletocolorrow(testsupport::memoryStream("P3 2 2 9 1 2 3 4 5 6 1 2 3 7 8 9\n"), 9, &n, &maxval), n),
+                ::testing::ElementsAre(pixel{1, 2, 3}, pixel{4, 5, 6}, pixel{7, 8, 9}));
 }
 
 TEST(Colormap, HistogramsRowsAndTables) {

@@ -107,6 +107,7 @@ TEST(CommonDeath, MessagesAndStatus) {
         {[] { char *n = strdup(std::string(300, 'n').c_str()); pm_init(n, 0), memset(n, 'x', 300), free(n), pm_error("late"); },
          std::string(300, 'n') + ": late\n", 1},
         {[] { pm_maxvaltobits(65536); }, "prog: maxval of 65536 is too large!\n", 1},
+        {[] { errno = ENOENT, pm_perror("x"); }, "prog: x - " + std::string(strerror(ENOENT)) + "\n", 1},
         {[] { pm_lcm(2, 3, 0, 100); }, "prog: pm_lcm(): Least common multiple of zero taken.\n", 1},
         {[] { pm_openr("/nonexistent/in.ppm"); }, "prog: Unable to open file '/nonexistent/in.ppm' for reading.  "
                                                    "fopen() returns errno 2 (" + std::string(strerror(ENOENT)) + ")\n", 1},

@@ -5,12 +5,20 @@
 
 #include <gmock/gmock.h>
 
+#include <cstdarg>
 #include <iomanip>
 #include <sstream>
 
 namespace {
 
 void returningHook(const char *, ...) { fputs("returned\n", stderr); }
+void throwingHook(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    throw 99;
+}
 
 std::vector<std::string> calls;
 template <typename T>
@@ -96,6 +104,13 @@ TEST(Options, KindsNamesClustersAndMessages) {
             EXPECT_EQ(k.parse(c.line), c.expected) << c.line;
         }
     }
+    // Each message names its option afresh: a short name after a long one.
+    optSetFatalFunc(throwingHook);
+    ::testing::internal::CaptureStderr();
+    for (const char *line : {"p --abc", "p --weird=3"})
+        EXPECT_THROW(Kinds{0}.parse(line), int);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "option `--abcdefghijklmnopqrstuvwxyzAB' requires an argument\n"
+                                                        "option `--weird' doesn't allow an argument\n");
     // A hook that returns must not let the parse go on past the failed check.
     EXPECT_EXIT((optSetFatalFunc(returningHook), Kinds{0}.parse("p --count")), ::testing::ExitedWithCode(99),
                 ::testing::Eq("returned\n"));
