@@ -68,6 +68,21 @@ EntryCompare chooseSortComponent(const BoxColorRanges &r) {
     return bluecompare;
 }
 
+// Where a sorted run of n >= 2 colours holding pixelCount pixels is cut: the
+// first entries until they hold half of the pixels (halved, truncating), both
+// parts keeping at least one colour, so within 1 .. n - 1; *lowerP receives
+// the pixels of the lower part.
+template <typename Count, typename Entry>
+int medianSplit(const Entry *run, int n, Count pixelCount, Count *lowerP) {
+    const Count half = pixelCount / 2;
+    Count lower = run[0].value;
+    int i = 1;
+    while (i < n - 1 && lower < half)
+        lower += run[i++].value;
+    *lowerP = lower;
+    return i;
+}
+
 // Cuts boxes[bi] at the median of its pixels: it keeps the lower part and
 // the upper part is appended as boxes[boxCount].
 void cutBox(color_histogram chv, color_box *boxes, int boxCount, int bi) {
@@ -79,13 +94,8 @@ void cutBox(color_histogram chv, color_box *boxes, int boxCount, int bi) {
     std::stable_sort(run, run + n,
                      [cmp](const color_count &a, const color_count &b) { return cmp(a, b) < 0; });
 
-    // Both parts keep at least one colour: i stays within 1 .. n - 1.
-    const int half = box.pixel_count / 2;
-    int lower = run[0].value;
-    int i = 1;
-    while (i < n - 1 && lower < half)
-        lower += run[i++].value;
-
+    int lower;
+    const int i = medianSplit(run, n, box.pixel_count, &lower);
     boxes[bi] = color_box{box.first_entry, i, lower};
     boxes[boxCount] = color_box{box.first_entry + i, n - i, box.pixel_count - lower};
 }
@@ -155,12 +165,8 @@ void cutBoxWide(WideColorCount *hist, WideBox *boxes, int boxCount, int bi,
     else
         sortRun<2>(run, n, r.minb, r.maxb, scratch, starts);
 
-    const std::uint64_t half = box.pixel_count / 2;
-    std::uint64_t lower = run[0].value;
-    int i = 1;
-    while (i < n - 1 && lower < half)
-        lower += run[i++].value;
-
+    std::uint64_t lower;
+    const int i = medianSplit(run, n, box.pixel_count, &lower);
     boxes[bi] = WideBox{box.first_entry, i, lower};
     boxes[boxCount] = WideBox{box.first_entry + i, n - i, box.pixel_count - lower};
 }
