@@ -46,17 +46,36 @@ void referenceRun(bool floyd, int newcolors, const char *input, const char *map,
     ppm_writeppminit(out, cols, rows, newmaxval, 0);
     cht = ppm_alloccolorhash();
     usehash = 1;
+    // Error rows as wide as the header claims are made only for a row to
+    // dither: an image of no rows and a huge width costs nothing.
+    const bool dither = floyd && rows > 0;
     fserr_state fs{};
-    if (floyd)
+    if (dither)
         initFserr(&fs, cols);
     for (int y = 0; y < rows; ++y) {
-        convertRow(pixels[y], cols, newmaxval, colormap, newcolors, floyd, &fs);
+        convertRow(pixels[y], cols, newmaxval, colormap, newcolors, dither, &fs);
         ppm_writeppmrow(out, pixels[y], cols, newmaxval, 0);
     }
     ppm_freecolorhash(cht);
-    floyd ? freeFserr(&fs) : void();
+    dither ? freeFserr(&fs) : void();
     ppm_freecolorhist(colormap);
     pm_freearray(reinterpret_cast<void **>(pixels), rows);
+}
+
+// Whether the straightforward path can hold the file's image: it keeps an
+// index of every row, even of an image without columns, whose header may
+// claim billions of rows (the program holds no such index).
+bool indexable(const std::string &path) {
+    int cols = 0, rows = 0;
+    sample maxval;
+    format_code format;
+    int status;
+    guarded([&] {
+        FILE *file = pm_openr(path.c_str());
+        ppm_readppminit(file, &cols, &rows, &maxval, &format);
+        pm_close(file);
+    }, &status);
+    return cols != 0 || rows <= (1 << 16);
 }
 
 }  // namespace
@@ -85,11 +104,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::ifstream written(output, std::ios::binary);
     const std::string program = done ? "1" + std::string(std::istreambuf_iterator<char>(written), {})
                                      : "refused " + std::to_string(status);
+    const bool comparable = indexable(input) && (!useMap || indexable(map));
     char *buffer = nullptr;
     size_t length = 0;
     FILE *out = open_memstream(&buffer, &length);
-    done = guarded([&] { referenceRun(floyd, data[1] + 2, input.c_str(), useMap ? map.c_str() : nullptr, out); },
-                   &status);
+    done = comparable && guarded(
+                             [&] {
+                                 referenceRun(floyd, data[1] + 2, input.c_str(), useMap ? map.c_str() : nullptr, out);
+                             },
+                             &status);
     FUZZ_CHECK(fclose(out) == 0);
     const std::string reference = done ? "1" + std::string(buffer, length) : "refused " + std::to_string(status);
     free(buffer);
@@ -97,6 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     usehash = 0;
     pm_init("fuzz", 0);
     pm_plain_output = 0;
-    FUZZ_CHECK(program == reference && (done || status == 1));
+    // Without a reference, the program must still end with an image or status 1.
+    FUZZ_CHECK(comparable ? program == reference && (done || status == 1)
+                          : program.rfind("refused ", 0) != 0 || program == "refused 1");
     return 0;
 }
