@@ -153,6 +153,50 @@ void FastConverter::makeDirectTable() {
         const pixel &c = colors_[id];
         direct_[(spread_[c.r] << 2) | (spread_[c.g] << 1) | spread_[c.b]] = static_cast<std::uint16_t>(id + 1);
     }
+    // Raw bytes in and out need an input maxval of at most 255 and colours
+    // of one byte a sample; without the memory, convertBytes declines.
+    if (scale_.size() > 256 || maxval_ > 255)
+        return;
+    try {
+        const std::size_t n = scale_.size();
+        byteIndex_.resize(3 * n);
+        for (std::size_t v = 0; v < n; ++v) {
+            byteIndex_[v] = spread_[scale_[v]] << 2;
+            byteIndex_[n + v] = spread_[scale_[v]] << 1;
+            byteIndex_[2 * n + v] = spread_[scale_[v]];
+        }
+        for (const pixel &c : colors_)
+            colorWords_.push_back(packColor(c.r, c.g, c.b));
+    } catch (const std::bad_alloc &) {
+        byteIndex_.clear();
+        colorWords_.clear();
+    }
+}
+
+bool FastConverter::convertBytes(const unsigned char *in, int channels, std::size_t pixels, unsigned char *out) {
+    if (directWanted_)
+        makeDirectTable();
+    if (byteIndex_.empty())
+        return false;
+    const std::size_t n = byteIndex_.size() / 3;
+    const std::uint32_t *red = byteIndex_.data(), *green = red + n, *blue = green + n;
+    const sample *scale = scale_.data();
+    const std::uint32_t *words = colorWords_.data();
+    std::uint16_t *direct = direct_;
+    const auto one = [&](unsigned r, unsigned g, unsigned b) {
+        std::uint16_t &slot = direct[red[r] | green[g] | blue[b]];
+        if (slot == 0)
+            slot = static_cast<std::uint16_t>(index_.nearestDistinct(scale[r], scale[g], scale[b]) + 1);
+        return words[slot - 1u];
+    };
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const unsigned char *p = in + i * static_cast<std::size_t>(channels);
+        const std::uint32_t c = channels == 3 ? one(p[0], p[1], p[2]) : one(p[0], p[0], p[0]);
+        out[3 * i] = static_cast<unsigned char>(c >> 16);
+        out[3 * i + 1] = static_cast<unsigned char>(c >> 8);
+        out[3 * i + 2] = static_cast<unsigned char>(c);
+    }
+    return true;
 }
 
 void FastConverter::expectPixels(std::uint64_t pixels) { expectedPixels_ = pixels; }

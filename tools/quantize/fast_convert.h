@@ -52,6 +52,13 @@ public:
     template <typename Word>
     void convert(const Word *row, int cols, pixel *out, fserr_state *fs);
 
+    // Converts `pixels` pixels of raw bytes (`channels` samples a pixel: 3,
+    // or 1 for grey), undithered, straight into the raw bytes of their
+    // colours (3 a pixel): what convert and the writer make of them. False,
+    // with nothing done, where this converter has no direct table for it
+    // (prepare(false) makes one where it can).
+    bool convertBytes(const unsigned char *in, int channels, std::size_t pixels, unsigned char *out);
+
     // The image to convert has this many pixels: the colour table of a
     // large one asks for huge pages, that of a small one touches only the
     // pages its colours need. Before the first row; without it, small.
@@ -110,6 +117,11 @@ private:
     std::size_t directMapped_ = 0;  // its bytes when mapped, 0 from calloc
     std::uint64_t expectedPixels_ = 0;
     std::vector<std::uint32_t> spread_;  // sample -> its bits 3 apart
+    // For convertBytes: each input sample's part of the direct table's
+    // index, red, green then blue (maxval + 1 each), and the colours packed
+    // 8 bits a sample, red highest. Empty without a direct table.
+    std::vector<std::uint32_t> byteIndex_;
+    std::vector<std::uint32_t> colorWords_;
     // Memo of 2^kMemoBits colours otherwise.
     struct MemoSlot {
         std::uint64_t key;  // colour + 1 (0: empty)

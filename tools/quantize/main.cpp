@@ -40,13 +40,14 @@ int main(int argc, char *argv[]) {
     command_line_info cmdline{};
     parseCommandLine(argc, argv, &cmdline);
 
-    // A large image in a regular file is read twice instead of held: once
+    // An image in a regular file is read twice instead of held, when it is
+    // large or its raw bytes can be read by position on every thread: once
     // to check it and count its colours, once to convert it
     // (two_pass_input.h), in memory that does not grow with it. Other input
-    // (a pipe, a terminal), an image of up to kHeldPixels pixels, whose
-    // reading once is faster, and an image to refine against all its
-    // colours, is held packed and never rewritten: rescaling is a table
-    // applied as each pixel is read (packed_colormap_source.h).
+    // (a pipe, a terminal), a smaller image of another form, whose reading
+    // once is faster, and an image to refine against all its colours, is
+    // held packed and never rewritten: rescaling is a table applied as each
+    // pixel is read (packed_colormap_source.h).
     FILE *file = pm_openr(cmdline.input_file_spec);
     int headerCols, headerRows;
     sample headerMaxval;
@@ -59,7 +60,8 @@ int main(int argc, char *argv[]) {
     // halvings of the maxval they need (streaming_histogram.h).
     std::unique_ptr<StreamingHistogram> counter;
     if (!cmdline.refine &&
-        static_cast<std::uint64_t>(headerCols) * static_cast<std::uint64_t>(headerRows) > kHeldPixels &&
+        (static_cast<std::uint64_t>(headerCols) * static_cast<std::uint64_t>(headerRows) > kHeldPixels ||
+         readsInBands(format, headerMaxval)) &&
         canReadTwice(file))
         twice = reportingOutOfMemory("allocating the image", [&] {
             return std::make_unique<TwoPassInput>(file, cmdline.input_file_spec, headerCols, headerRows,
@@ -122,7 +124,7 @@ int main(int argc, char *argv[]) {
         const std::uint64_t pixels = static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows);
         FastConverter converter(colormap, newcolors, newmaxval, scale);
         converter.expectPixels(pixels);
-        if (twice) {
+        if (twice && !twice->inBands()) {
             twice->convertRows(converter, dither ? &fs : nullptr, newmaxval);
             twice.reset();
             return;
@@ -148,13 +150,21 @@ int main(int argc, char *argv[]) {
         }
         if (dither && inParallel(cols, rows, threads))
             converter.deferMessages();
+        const auto converterOf = [&](unsigned worker) -> FastConverter & {
+            return worker == 0 ? converter : *others[worker - 1];
+        };
+        if (twice) {
+            twice->convertBands(workers, dither ? &fs : nullptr, newmaxval, converterOf);
+            twice.reset();
+            return;
+        }
         convertAndWriteRows(cols, rows, newmaxval, workers, dither,
-                            [&](unsigned worker, int firstRow, int count, pixel *out) {
-                                FastConverter &c = worker == 0 ? converter : *others[worker - 1];
+                            [&](unsigned worker, int firstRow, int count, BandOut &out) {
+                                FastConverter &c = converterOf(worker);
                                 held.dispatch([&](auto word) {
                                     for (int r = 0; r < count; ++r)
                                         c.convert(held.row<decltype(word)>(firstRow + r), cols,
-                                                  out + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols),
+                                                  out.pixels + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols),
                                                   dither ? &fs : nullptr);
                                 });
                                 return c.takeMessage();

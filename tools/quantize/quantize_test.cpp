@@ -225,12 +225,30 @@ Compared compare(std::mt19937 &rng, const Case &c) {
         r.oracleMessages = messagesOf(
             [&] { computeHistogramPacked(readPackedImage(path.c_str()), &chv, &colors, &maxval[0], &scale[0]); });
         r.fastMessages = messagesOf([&] {
-            StreamingHistogram counter(img.maxval);
-            for (std::size_t done = 0, n; done < img.px.size(); done += n) {
-                n = std::min<std::size_t>(img.px.size() - done, 1 + rng() % 5000);
-                counter.add(img.px.data() + done, static_cast<int>(n));
+            // Counted in parts apart (pixels or raw bytes), merged in any order.
+            std::vector<std::size_t> cut{0, img.px.size()};
+            for (std::size_t parts = c.size ? 3 : 1 + rng() % 4; cut.size() <= parts;)
+                cut.push_back(rng() % (img.px.size() + 1));
+            std::sort(cut.begin(), cut.end());
+            std::vector<std::unique_ptr<StreamingHistogram>> counters;
+            for (std::size_t p = 0; p + 1 < cut.size(); ++p) {
+                counters.push_back(std::make_unique<StreamingHistogram>(img.maxval));
+                counters.back()->startAt(cut[p]);
+                for (std::size_t done = cut[p], n; done < cut[p + 1]; done += n) {
+                    n = std::min<std::size_t>(cut[p + 1] - done, 1 + rng() % 5000);
+                    std::vector<unsigned char> bytes;
+                    for (std::size_t i = done; i < done + n && img.maxval <= 255 && p % 2; ++i)
+                        bytes.insert(bytes.end(), {static_cast<unsigned char>(img.px[i].r),
+                                                   static_cast<unsigned char>(img.px[i].g),
+                                                   static_cast<unsigned char>(img.px[i].b)});
+                    bytes.empty() ? counters.back()->add(img.px.data() + done, static_cast<int>(n))
+                                  : counters.back()->addBytes(bytes.data(), 3, n);
+                }
             }
-            counter.finish(&wide, &maxval[1], &scale[1]);
+            std::shuffle(counters.begin(), counters.end(), rng);
+            for (std::size_t p = 1; p < counters.size(); ++p)
+                counters[0]->merge(*counters[p]);
+            counters[0]->finish(&wide, &maxval[1], &scale[1]);
         });
         r.oracle = entries(chv, colors);
         for (const WideColorCount &e : wide)
@@ -425,6 +443,7 @@ TEST(FastPaths, AgreeWithTheStraightforwardCode) {
     std::vector<Case> cases = {
         // 32768 colours, one too many, and 32767; the maxval halves until they fit.
         {Histogram, 31, 0, 0, 32}, {Histogram, 31, 0, 1, 32}, {Histogram, 255, 0, 0, 32}, {Resort, 0, 0, 0, 0},
+        {Streaming, 255, 0, 0, 40}, {Streaming, 63, 0, 0, 40},  // parts that fit, together too many
         {Histogram, 65535, 0, 200, 0, kDefault, 1500, 800},  // rows spread over several blocks
         {Convert, 255, 255, 3000, 256}, {Convert, 255, 255, 40, 300}, {Convert, 255, 15, 500, 16},
         {Convert, 15, 255, 100, 50}, {Convert, 63, 63, 2000, 2}, {Convert, 65535, 65535, 800, 64},

@@ -37,6 +37,16 @@ void StreamingHistogram::makeSlots() {
         ++bits_;
     direct_ = 3 * bits_ <= kDirectBits;
     slots_.assign(direct_ ? std::size_t{1} << (3 * bits_) : kSlots, 0);
+    byteIndex_.clear();
+    if (direct_ && scale_.size() <= 256) {
+        const std::size_t n = scale_.size();
+        byteIndex_.resize(3 * n);
+        for (std::size_t v = 0; v < n; ++v) {
+            byteIndex_[v] = scale_[v] << (2 * bits_);
+            byteIndex_[n + v] = scale_[v] << bits_;
+            byteIndex_[2 * n + v] = scale_[v];
+        }
+    }
 }
 
 // The number of colour c, or UINT32_MAX when it has not been seen.
@@ -61,6 +71,7 @@ std::uint32_t StreamingHistogram::insert(const pixel &c, std::uint64_t count, st
         s = (s + 1) & (kSlots - 1);
     colors_.push_back(c);
     counts_.push_back(count);
+    spare_.push_back(0);
     first_.push_back(first);
     slots_[s] = static_cast<std::uint16_t>(colors_.size());
     return static_cast<std::uint32_t>(colors_.size() - 1);
@@ -76,6 +87,9 @@ void StreamingHistogram::halve() {
         s = rescaleSample(s, old, halved);
     std::vector<pixel> &colors = oldColors_;
     std::vector<std::uint64_t> &counts = oldCounts_, &first = oldFirst_;
+    for (std::size_t i = 0; i < counts_.size(); ++i)
+        counts_[i] += spare_[i];
+    spare_.clear();
     colors.swap(colors_);
     counts.swap(counts_);
     first.swap(first_);
@@ -98,13 +112,44 @@ void StreamingHistogram::halve() {
     previousId_ = UINT32_MAX;
 }
 
+void StreamingHistogram::merge(const StreamingHistogram &other) {
+    while (maxval_ > other.maxval_)
+        halve();
+    // The other's colours, brought down the same halvings to this maxval.
+    std::vector<pixel> colors = other.colors_;
+    sample level = other.maxval_;
+    const auto catchUp = [&](std::size_t from) {
+        for (; level > maxval_; level /= 2)
+            for (std::size_t i = from; i < colors.size(); ++i)
+                colors[i] = pixel{rescaleSample(colors[i].r, level, level / 2),
+                                  rescaleSample(colors[i].g, level, level / 2),
+                                  rescaleSample(colors[i].b, level, level / 2)};
+    };
+    catchUp(0);
+    for (std::size_t i = 0; i < colors.size(); ++i) {
+        std::uint32_t id;
+        while ((id = find(colors[i])) == UINT32_MAX && colors_.size() >= static_cast<std::size_t>(kMaxHistogramColors)) {
+            halve();
+            catchUp(i);
+        }
+        if (id == UINT32_MAX) {
+            insert(colors[i], other.countOf(i), other.first_[i]);
+        } else {
+            counts_[id] += other.countOf(i);
+            first_[id] = std::min(first_[id], other.first_[i]);
+        }
+    }
+    previousId_ = UINT32_MAX;
+}
+
 void StreamingHistogram::reserveAll() {
     const std::size_t limit = static_cast<std::size_t>(kMaxHistogramColors);
     for (auto *v : {&colors_, &oldColors_})
         v->reserve(limit);
-    for (auto *v : {&counts_, &first_, &oldCounts_, &oldFirst_})
+    for (auto *v : {&counts_, &spare_, &first_, &oldCounts_, &oldFirst_})
         v->reserve(limit);
     slots_.reserve(std::max<std::size_t>(std::size_t{1} << kDirectBits, kSlots));
+    byteIndex_.reserve(3 * 256);
     // A halving at most for each bit of the maxval.
     halvings_.reserve(32);
 }
@@ -148,6 +193,58 @@ int StreamingHistogram::countKnown(const pixel *span, int count) {
     if (i > 0) {
         previous_ = span[i - 1];
         previousId_ = id;
+    }
+    return i;
+}
+
+void StreamingHistogram::addBytes(const unsigned char *bytes, int channels, std::size_t count) {
+    for (std::size_t i = 0; i < count && !overflowed_; ++i, ++pixels_) {
+        if (!byteIndex_.empty()) {
+            const std::size_t known = channels == 3 ? countKnownBytes<3>(bytes + 3 * i, count - i)
+                                                    : countKnownBytes<1>(bytes + i, count - i);
+            i += known;
+            pixels_ += known;
+            if (i == count)
+                break;
+        }
+        const unsigned char *p = bytes + i * static_cast<std::size_t>(channels);
+        addOne(channels == 3 ? pixel{p[0], p[1], p[2]} : pixel{p[0], p[0], p[0]});
+    }
+}
+
+// countKnown from raw bytes, pixels taken two at a time, the second
+// counted in spare_.
+template <int Channels>
+std::size_t StreamingHistogram::countKnownBytes(const unsigned char *bytes, std::size_t count) {
+    const std::size_t n = byteIndex_.size() / 3;
+    const std::uint32_t *red = byteIndex_.data(), *green = red + n, *blue = green + n;
+    const std::uint16_t *slots = slots_.data();
+    std::uint64_t *counts = counts_.data(), *spare = spare_.data();
+    const auto slotOf = [&](std::size_t i) {
+        const unsigned char *p = bytes + Channels * i;
+        return slots[red[p[0]] | green[p[Channels == 3 ? 1 : 0]] | blue[p[Channels == 3 ? 2 : 0]]];
+    };
+    std::uint16_t last = 0;
+    std::size_t i = 0;
+    for (; i + 1 < count; i += 2) {
+        const std::uint16_t a = slotOf(i), b = slotOf(i + 1);
+        if (a == 0 || b == 0)
+            break;
+        ++counts[a - 1u];
+        ++spare[b - 1u];
+        last = b;
+    }
+    if (i < count) {
+        if (const std::uint16_t a = slotOf(i)) {
+            ++counts[a - 1u];
+            last = a;
+            ++i;
+        }
+    }
+    if (i > 0) {
+        const unsigned char *p = bytes + Channels * (i - 1);
+        previous_ = Channels == 3 ? pixel{p[0], p[1], p[2]} : pixel{p[0], p[0], p[0]};
+        previousId_ = last - 1u;
     }
     return i;
 }
@@ -208,7 +305,7 @@ std::vector<WideColorCount> StreamingHistogram::histogram() const {
     std::vector<WideColorCount> hist;
     hist.reserve(order.size());
     for (std::uint32_t i : order)
-        hist.push_back(WideColorCount{colors_[i], counts_[i]});
+        hist.push_back(WideColorCount{colors_[i], countOf(i)});
     return hist;
 }
 

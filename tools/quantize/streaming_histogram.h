@@ -42,6 +42,21 @@ public:
     // Counts the next `count` pixels of the image.
     void add(const pixel *span, int count);
 
+    // add for `count` pixels of raw bytes, `channels` samples (3, or 1 for
+    // grey) a pixel, of an image of maxval at most 255.
+    void addBytes(const unsigned char *bytes, int channels, std::size_t count);
+
+    // For a counter given one part of the image: its first pixel's number
+    // in the whole image. Before the first add.
+    void startAt(std::uint64_t pixelNumber) { pixels_ = pixelNumber; }
+
+    // Takes in the colours of another part of the same image (counted from
+    // the same maxval, on pixels after or before this part's): the result
+    // is what one counter would have made of both parts, whatever the
+    // order of the parts, as the maxval halvings depend only on the set of
+    // colours and each colour keeps its first pixel.
+    void merge(const StreamingHistogram &other);
+
     // Prints the messages computeHistogram prints for the image, and hands
     // back what computeHistogramPacked does: the histogram (in the same
     // order, with counts of any size), the final maxval and the table from
@@ -60,6 +75,8 @@ private:
     }
     std::uint32_t find(const pixel &c);
     int countKnown(const pixel *span, int count);
+    template <int Channels>
+    std::size_t countKnownBytes(const unsigned char *bytes, std::size_t count);
     void addOne(const pixel &p);
     std::uint32_t insert(const pixel &c, std::uint64_t count, std::uint64_t first);
     void halve();
@@ -75,8 +92,16 @@ private:
     unsigned bits_ = 0;
     bool direct_ = false;
     std::vector<std::uint16_t> slots_;
+    // For addBytes with the direct slots: each sample's part of the slot's
+    // index, red, green then blue.
+    std::vector<std::uint32_t> byteIndex_;
     std::vector<pixel> colors_;
     std::vector<std::uint64_t> counts_;
+    // More counts of each colour, taken by every other pixel counted from
+    // raw bytes: two running chains of increments instead of one, where a
+    // run of one colour would make each increment wait for the last.
+    std::vector<std::uint64_t> spare_;
+    std::uint64_t countOf(std::size_t id) const { return counts_[id] + spare_[id]; }
     std::vector<std::uint64_t> first_;  // the number of each colour's first pixel
     // What the colours were before a halving, kept for their room.
     std::vector<pixel> oldColors_;

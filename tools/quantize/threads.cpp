@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -20,7 +21,9 @@ namespace {
 constexpr unsigned kMostThreads = 64;
 
 struct Slot {
-    std::vector<pixel> out;
+    // Left uninitialised: a band converted straight to bytes never touches
+    // its pixels, and their pages are then never made.
+    std::unique_ptr<pixel[]> out;
     std::vector<unsigned char> bytes;  // the raw rows, when written raw
     bool bytesMade = false;
     const char *message = nullptr;
@@ -35,7 +38,7 @@ class BandQueue {
 public:
     BandQueue(int bands, std::size_t slots, std::size_t slotPixels, bool raw) : bands_(bands), slots_(slots) {
         for (Slot &s : slots_) {
-            s.out.resize(slotPixels);
+            s.out.reset(new pixel[slotPixels]);
             s.bytes.resize(raw ? 3 * slotPixels : 0);
         }
     }
@@ -46,6 +49,15 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         roomFreed_.wait(lock, [&] { return stop_ || next_ >= bands_ || next_ < written_ + window(); });
         return stop_ || next_ >= bands_ ? -1 : next_++;
+    }
+    // claim() without waiting: -1 also when no band may be started now.
+    int tryClaim() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return stop_ || next_ >= bands_ || next_ >= written_ + window() ? -1 : next_++;
+    }
+    bool isDone(int band) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return slot(band).done;
     }
     Slot &slot(int band) { return slots_[static_cast<std::size_t>(band) % slots_.size()]; }
 
@@ -142,9 +154,10 @@ void makeBytes(Slot *slot, std::size_t pixels) {
 // withBytes.
 const char *convertBand(const BandConverter &convert, unsigned worker, int firstRow, int count, int cols,
                         bool withBytes, Slot *slot) {
-    const char *message = convert(worker, firstRow, count, slot->out.data());
-    slot->bytesMade = false;
-    if (withBytes && !slot->bytes.empty())
+    BandOut out{slot->out.get(), withBytes && !slot->bytes.empty() ? slot->bytes.data() : nullptr, false};
+    const char *message = convert(worker, firstRow, count, out);
+    slot->bytesMade = out.bytesMade;
+    if (out.bytes != nullptr && !out.bytesMade)
         makeBytes(slot, static_cast<std::size_t>(count) * static_cast<std::size_t>(cols));
     return message;
 }
@@ -161,15 +174,15 @@ void writeBand(const char *message, Slot &slot, int cols, int count, sample newm
         return;
     }
     for (int r = 0; r < count; ++r)
-        ppm_writeppmrow(stdout, slot.out.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols),
+        ppm_writeppmrow(stdout, slot.out.get() + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols),
                         cols, newmaxval, 0);
 }
+
+}  // namespace
 
 int bandRowsOf(int cols) {
     return static_cast<int>(std::max<std::uint64_t>(1, kBandPixels / static_cast<std::uint64_t>(cols)));
 }
-
-}  // namespace
 
 unsigned threadCount() {
     unsigned count = std::max(1u, std::min(std::thread::hardware_concurrency(), kMostThreads));
@@ -213,40 +226,44 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
     };
     if (!inParallel(cols, rows, threads)) {
         Slot slot;
-        slot.out.resize(bandPixels);
+        slot.out.reset(new pixel[bandPixels]);
         slot.bytes.resize(raw ? 3 * bandPixels : 0);
         alone(&slot);
         return;
     }
     // Dithering goes on in one worker while the main thread makes the bytes
-    // and writes them; else every worker converts and makes the bytes, a few
-    // bands ahead of the writer each.
-    const unsigned workers = ordered ? 1 : threads;
-    BandQueue queue(bands, std::min(2 * workers + 2, kMostSlots), bandPixels, raw);
+    // and writes them. Else the main thread is worker 0 beside threads - 1
+    // others: it writes each band once it is done, and converts the next
+    // free band meanwhile.
+    const unsigned started = ordered ? 1 : threads - 1;
+    BandQueue queue(bands, std::min(2 * threads + 2, kMostSlots), bandPixels, raw);
+    const auto work = [&](unsigned w, int band) {
+        const char *message = nullptr;
+        std::exception_ptr failure;
+        try {
+            message = convertBand(convert, w, firstRow(band), rowsOf(band), cols, !ordered, &queue.slot(band));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        queue.finished(band, message, std::move(failure));
+    };
     Workers running(queue);
-    for (unsigned w = 0; w < workers; ++w) {
-        const bool started = running.start([&, w] {
-            for (int band; (band = queue.claim()) >= 0;) {
-                const char *message = nullptr;
-                std::exception_ptr failure;
-                try {
-                    message = convertBand(convert, w, firstRow(band), rowsOf(band), cols, !ordered,
-                                          &queue.slot(band));
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-                queue.finished(band, message, std::move(failure));
-            }
-        });
-        if (!started)
+    for (unsigned w = 0; w < started; ++w) {
+        const unsigned worker = ordered ? 0 : w + 1;
+        if (!running.start([&, worker] {
+                for (int band; (band = queue.claim()) >= 0;)
+                    work(worker, band);
+            }))
             break;
     }
-    if (running.size() == 0) {
+    if (ordered && running.size() == 0) {
         // No thread to be had: all of it here, as with one thread.
         alone(&queue.slot(0));
         return;
     }
     for (int band = 0; band < bands; ++band) {
+        for (int mine; !ordered && !queue.isDone(band) && (mine = queue.tryClaim()) >= 0;)
+            work(0, mine);
         Slot &slot = queue.await(band);
         if (slot.failure)
             std::rethrow_exception(slot.failure);

@@ -29,6 +29,19 @@ unsigned threadCount();
 // band are converted by the main thread alone.
 constexpr std::uint64_t kBandPixels = std::uint64_t{1} << 16;
 
+// The rows of each band of convertAndWriteRows (cols > 0): band b starts at
+// row b * bandRowsOf(cols).
+int bandRowsOf(int cols);
+
+// Where a converted band goes: its pixels, or, when bytes is not null (the
+// band being written raw, one byte a sample), straight its raw bytes, which
+// the converter then says it has made with bytesMade.
+struct BandOut {
+    pixel *pixels;
+    unsigned char *bytes;
+    bool bytesMade;
+};
+
 // Converts rows 0 .. rows - 1 of cols pixels and writes them to standard
 // output at maxval newmaxval, in order. convert(worker, firstRow, count,
 // out) converts `count` rows from firstRow into out (count * cols pixels);
@@ -39,7 +52,7 @@ constexpr std::uint64_t kBandPixels = std::uint64_t{1} << 16;
 // calling thread, as worker 0. convert returns a message to print before
 // the band is written, or null. An exception from convert is rethrown here
 // once the bands before its band are written.
-using BandConverter = std::function<const char *(unsigned worker, int firstRow, int count, pixel *out)>;
+using BandConverter = std::function<const char *(unsigned worker, int firstRow, int count, BandOut &out)>;
 void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads, bool ordered,
                          const BandConverter &convert);
 

@@ -4,10 +4,14 @@
 #include <kestrum/ppm.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <thread>
 
 #include "colormap_rules.h"
 #include "image_checks.h"
@@ -51,6 +55,61 @@ sample largestSample(const pixel *span, int count) {
         largest = std::max({largest, span[i].r, span[i].g, span[i].b});
     return largest;
 }
+
+// A checksum of a band's bytes: two running sums of its 8-byte words (the
+// second sums the first, so that it depends on where each word is), far
+// cheaper than reading the band.
+std::uint64_t bytesSum(const unsigned char *bytes, std::size_t n) {
+    std::uint64_t first = 0, second = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        first += word;
+        second += first;
+    }
+    for (; i < n; ++i) {
+        first += bytes[i];
+        second += first;
+    }
+    return first ^ (second * 0xC2B2AE3D27D4EB4Full);
+}
+
+unsigned char largestByte(const unsigned char *bytes, std::size_t n) {
+    unsigned char largest = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        largest = std::max(largest, bytes[i]);
+    return largest;
+}
+
+// Reads n bytes at offset; false when the file ends first or cannot be read.
+bool readAt(int fd, unsigned char *buffer, std::size_t n, std::uint64_t offset) {
+    while (n > 0) {
+        const ssize_t got = pread(fd, buffer, n, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        buffer += got;
+        n -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+// The pixels of n raw bytes (`channels` a pixel), a pixel a word.
+void packBytes(const unsigned char *bytes, std::size_t pixels, int channels, std::uint32_t *out) {
+    if (channels == 3)
+        for (std::size_t i = 0; i < pixels; ++i)
+            out[i] = Packing<std::uint32_t>::pack(bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]);
+    else
+        for (std::size_t i = 0; i < pixels; ++i)
+            out[i] = bytes[i] * 0x010101u;
+}
+
+// Thrown by a worker that finds the file changed; reported by the thread
+// that prints.
+struct FileChanged {};
 
 [[noreturn]] void fileChanged(const char *fileSpec) {
     const std::string what =
@@ -148,7 +207,8 @@ void TwoPassInput::readFirst(bool countColors, unsigned threads) {
     if (countColors)
         counter_ = std::make_unique<StreamingHistogram>(maxval_);
     // Rows without columns hold no bytes: nothing to read, on either pass.
-    if (cols_ == 0 || rows_ == 0)
+    // Reading by position leaves the stream where it was.
+    if (cols_ == 0 || rows_ == 0 || readFirstInBands(threads))
         return;
     blockRows_ = static_cast<int>(std::max<std::size_t>(1, kBlockPixels / static_cast<std::size_t>(cols_)));
     // Counted on another thread when there is one, else span by span here.
@@ -178,6 +238,94 @@ void TwoPassInput::readFirst(bool countColors, unsigned threads) {
     pm_freerow(span);
 }
 
+// The first reading by bands, a run of them for each thread. False (and
+// nothing kept) when the raster is not read so: not raw bytes, not all in
+// the file, or with a sample above its maxval.
+bool TwoPassInput::readFirstInBands(unsigned threads) {
+    const int channels = format_ == RPPM_FORMAT ? 3 : 1;
+    const std::uint64_t rowBytes = static_cast<std::uint64_t>(cols_) * static_cast<std::uint64_t>(channels);
+    if (!readsInBands(format_, maxval_) || size_ < rasterStart_ || rasterStart_ < 0 ||
+        static_cast<std::uint64_t>(size_ - rasterStart_) / rowBytes < static_cast<std::uint64_t>(rows_))
+        return false;
+    const int bandRows = bandRowsOf(cols_);
+    const int bands = rows_ / bandRows + (rows_ % bandRows != 0);
+    const unsigned parts = std::max(1u, std::min(threads, static_cast<unsigned>(bands)));
+    blockSums_.assign(static_cast<std::size_t>(bands), 0);
+    // Everything each part needs is made here, so that a part never
+    // allocates (and a lack of memory is met on this thread).
+    struct Part {
+        std::unique_ptr<StreamingHistogram> counter;
+        std::vector<unsigned char> bytes;
+        bool sound = true;
+        std::exception_ptr failure;
+    };
+    std::vector<Part> partsOf(parts);
+    const std::size_t bandPixels = static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(cols_);
+    for (unsigned p = 0; p < parts; ++p) {
+        Part &part = partsOf[p];
+        part.bytes.resize(bandPixels * static_cast<std::size_t>(channels));
+        if (counter_) {
+            part.counter = std::make_unique<StreamingHistogram>(maxval_);
+            part.counter->reserveAll();
+        }
+    }
+    const int fd = fileno(file_);
+    const auto read = [&](unsigned p) {
+        Part &part = partsOf[p];
+        const int firstBand = static_cast<int>(static_cast<std::uint64_t>(bands) * p / parts);
+        const int endBand = static_cast<int>(static_cast<std::uint64_t>(bands) * (p + 1) / parts);
+        if (part.counter)
+            part.counter->startAt(static_cast<std::uint64_t>(firstBand) * bandPixels);
+        for (int band = firstBand; band < endBand && part.sound; ++band) {
+            const int firstRow = band * bandRows, count = std::min(bandRows, rows_ - firstRow);
+            const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols_);
+            const std::size_t n = pixels * static_cast<std::size_t>(channels);
+            const unsigned char *bytes = part.bytes.data();
+            part.sound = readAt(fd, part.bytes.data(), n, static_cast<std::uint64_t>(rasterStart_) +
+                                                               static_cast<std::uint64_t>(firstRow) * rowBytes) &&
+                         (maxval_ == 255 || largestByte(bytes, n) <= maxval_);
+            blockSums_[static_cast<std::size_t>(band)] = bytesSum(bytes, n);
+            if (part.counter && part.sound)
+                part.counter->addBytes(bytes, channels, pixels);
+        }
+    };
+    std::vector<std::thread> running;
+    for (unsigned p = 1; p < parts; ++p) {
+        try {
+            running.emplace_back([&, p] {
+                try {
+                    read(p);
+                } catch (...) {
+                    partsOf[p].failure = std::current_exception();
+                }
+            });
+        } catch (const std::exception &) {
+            break;  // no thread to be had: the rest is read here
+        }
+    }
+    read(0);
+    for (unsigned p = static_cast<unsigned>(running.size()) + 1; p < parts; ++p)
+        read(p);
+    for (std::thread &t : running)
+        t.join();
+    for (Part &part : partsOf) {
+        if (part.failure)
+            std::rethrow_exception(part.failure);
+        if (!part.sound) {
+            blockSums_.clear();
+            return false;
+        }
+    }
+    if (counter_) {
+        counter_ = std::move(partsOf[0].counter);
+        for (unsigned p = 1; p < parts; ++p)
+            counter_->merge(*partsOf[p].counter);
+    }
+    blockRows_ = bandRows;
+    channels_ = channels;
+    return true;
+}
+
 TwoPassInput::~TwoPassInput() { pm_close(file_); }
 
 void TwoPassInput::chooseColorMap(int newcolors, bool dithered, color_histogram *colormapP,
@@ -189,7 +337,55 @@ void TwoPassInput::chooseColorMap(int newcolors, bool dithered, color_histogram 
                              *newmaxvalP, newcolors, dithered, colormapP, mapColorsP);
 }
 
+void TwoPassInput::convertBand(unsigned worker, FastConverter &converter, int firstRow, int count, BandOut &out,
+                               fserr_state *fs) {
+    BandBuffer &band = buffers_[worker];
+    const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols_);
+    const std::size_t n = pixels * static_cast<std::size_t>(channels_);
+    band.bytes.resize(n);
+    const std::uint64_t rowBytes = static_cast<std::uint64_t>(cols_) * static_cast<std::uint64_t>(channels_);
+    // A sample above maxval now: the file changed after the first reading
+    // refused none (checked whatever the sum says, as the search relies on it).
+    if (!readAt(fileno(file_), band.bytes.data(), n,
+                static_cast<std::uint64_t>(rasterStart_) + static_cast<std::uint64_t>(firstRow) * rowBytes) ||
+        bytesSum(band.bytes.data(), n) != blockSums_[static_cast<std::size_t>(firstRow / blockRows_)] ||
+        (maxval_ < 255 && largestByte(band.bytes.data(), n) > maxval_))
+        throw FileChanged{};
+    if (fs == nullptr && out.bytes != nullptr && converter.convertBytes(band.bytes.data(), channels_, pixels, out.bytes)) {
+        out.bytesMade = true;
+        return;
+    }
+    band.words.resize(pixels);
+    packBytes(band.bytes.data(), pixels, channels_, band.words.data());
+    for (int r = 0; r < count; ++r)
+        converter.convert(band.words.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_), cols_,
+                          out.pixels + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_), fs);
+}
+
+void TwoPassInput::convertBands(unsigned workers, fserr_state *fs, sample newmaxval,
+                                const std::function<FastConverter &(unsigned worker)> &converterOf) {
+    if (cols_ == 0 || rows_ == 0)
+        return;
+    if (fileSize(file_) != size_)
+        fileChanged(fileSpec_);
+    buffers_.resize(workers);
+    try {
+        convertAndWriteRows(cols_, rows_, newmaxval, workers, fs != nullptr,
+                            [&](unsigned worker, int firstRow, int count, BandOut &out) {
+                                FastConverter &converter = converterOf(worker);
+                                convertBand(worker, converter, firstRow, count, out, fs);
+                                return converter.takeMessage();
+                            });
+    } catch (const FileChanged &) {
+        fileChanged(fileSpec_);
+    }
+}
+
 void TwoPassInput::convertRows(FastConverter &converter, fserr_state *fs, sample newmaxval) {
+    if (inBands()) {
+        convertBands(1, fs, newmaxval, [&](unsigned) -> FastConverter & { return converter; });
+        return;
+    }
     if (cols_ == 0 || rows_ == 0)
         return;
     if (fileSize(file_) != size_ || fseek(file_, rasterStart_, SEEK_SET) != 0)

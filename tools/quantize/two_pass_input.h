@@ -6,9 +6,18 @@
 // histogram and one block of rows are held, so any image whose width and
 // height each fit the format can be quantized.
 //
+// A raw raster of one byte a sample (PPM or PGM up to maxval 255) that the
+// file holds whole is read by position instead, in the bands of rows of
+// convertAndWriteRows: on the first reading by every thread at once, each
+// counting the colours of its run of bands (the counts merged after), on the
+// second by each worker the band it converts. Such a raster is checked on
+// the first reading for samples above its maxval; one that has any, or a
+// file that ends early, is read again from its start as any other, for the
+// first fault's message.
+//
 // The second reading checks that it sees what the first saw: the file's
-// size, and a checksum of each block's pixels, compared before any row of the
-// block is converted. A file changed between the two readings is refused
+// size, and a checksum of each block's (or band's) bytes, compared before any
+// row of it is converted. A file changed between the two readings is refused
 // rather than written wrong (the rows of the blocks before it are out by
 // then).
 #ifndef QUANTIZE_TWO_PASS_INPUT_H
@@ -16,6 +25,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,12 +36,19 @@
 #include "floyd.h"
 #include "packed_colormap_source.h"
 #include "streaming_histogram.h"
+#include "threads.h"
 
 namespace quantize {
 
 // Whether the open file is a regular file that can be read again from a
 // position it has passed.
 bool canReadTwice(FILE *file);
+
+// Whether a raster of this format and maxval is read by bands (when the
+// file holds it whole).
+inline bool readsInBands(format_code format, sample maxval) {
+    return (format == RPPM_FORMAT || format == RPGM_FORMAT) && maxval <= 255;
+}
 
 // computeColorMapFromMapPacked for the map image in the file mapSpec, read
 // once and not held: only its distinct colours are kept. The same checks,
@@ -67,8 +84,20 @@ public:
     // the file is not what the first reading saw.
     void convertRows(FastConverter &converter, fserr_state *fs, sample newmaxval);
 
+    // Whether the second reading goes by bands, so that convertBands can
+    // convert them on several threads.
+    bool inBands() const { return channels_ != 0; }
+    // convertRows by convertAndWriteRows with `workers` workers, worker w
+    // converting with converterOf(w) and its message taken after each band.
+    // Only when inBands().
+    void convertBands(unsigned workers, fserr_state *fs, sample newmaxval,
+                      const std::function<FastConverter &(unsigned worker)> &converterOf);
+
 private:
     void readFirst(bool countColors, unsigned threads);
+    bool readFirstInBands(unsigned threads);
+    void convertBand(unsigned worker, FastConverter &converter, int firstRow, int count, BandOut &out,
+                     fserr_state *fs);
     template <typename Room, typename Visit>
     void readBlock(int firstRow, int blockRows, Room room, Visit visit);
 
@@ -81,6 +110,14 @@ private:
     long long size_ = 0;
     int blockRows_ = 1;
     std::vector<std::uint64_t> blockSums_;
+    // Read by bands: samples a pixel (3, or 1 for grey), else 0.
+    int channels_ = 0;
+    // Each worker's band, as read and as packed for the converter.
+    struct BandBuffer {
+        std::vector<unsigned char> bytes;
+        std::vector<std::uint32_t> words;
+    };
+    std::vector<BandBuffer> buffers_;
     std::unique_ptr<StreamingHistogram> counter_;
 };
 
