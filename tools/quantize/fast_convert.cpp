@@ -165,8 +165,13 @@ void FastConverter::makeDirectTable() {
             byteIndex_[n + v] = spread_[scale_[v]] << 1;
             byteIndex_[2 * n + v] = spread_[scale_[v]];
         }
-        for (const pixel &c : colors_)
-            colorWords_.push_back(packColor(c.r, c.g, c.b));
+        for (const pixel &c : colors_) {
+            const unsigned char bytes[4] = {static_cast<unsigned char>(c.r), static_cast<unsigned char>(c.g),
+                                            static_cast<unsigned char>(c.b), 0};
+            std::uint32_t word;
+            std::memcpy(&word, bytes, 4);
+            colorWords_.push_back(word);
+        }
     } catch (const std::bad_alloc &) {
         byteIndex_.clear();
         colorWords_.clear();
@@ -189,12 +194,18 @@ bool FastConverter::convertBytes(const unsigned char *in, int channels, std::siz
             slot = static_cast<std::uint16_t>(index_.nearestDistinct(scale[r], scale[g], scale[b]) + 1);
         return words[slot - 1u];
     };
-    for (std::size_t i = 0; i < pixels; ++i) {
+    // Each colour's three bytes written as one word, whose fourth byte the
+    // next pixel overwrites: all but the last pixel.
+    std::size_t i = 0;
+    for (; i + 1 < pixels; ++i) {
         const unsigned char *p = in + i * static_cast<std::size_t>(channels);
         const std::uint32_t c = channels == 3 ? one(p[0], p[1], p[2]) : one(p[0], p[0], p[0]);
-        out[3 * i] = static_cast<unsigned char>(c >> 16);
-        out[3 * i + 1] = static_cast<unsigned char>(c >> 8);
-        out[3 * i + 2] = static_cast<unsigned char>(c);
+        std::memcpy(out + 3 * i, &c, 4);
+    }
+    if (i < pixels) {
+        const unsigned char *p = in + i * static_cast<std::size_t>(channels);
+        const std::uint32_t c = channels == 3 ? one(p[0], p[1], p[2]) : one(p[0], p[0], p[0]);
+        std::memcpy(out + 3 * i, &c, 3);
     }
     return true;
 }

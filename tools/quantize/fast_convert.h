@@ -118,8 +118,9 @@ private:
     std::uint64_t expectedPixels_ = 0;
     std::vector<std::uint32_t> spread_;  // sample -> its bits 3 apart
     // For convertBytes: each input sample's part of the direct table's
-    // index, red, green then blue (maxval + 1 each), and the colours packed
-    // 8 bits a sample, red highest. Empty without a direct table.
+    // index, red, green then blue (maxval + 1 each), and each colour's
+    // three bytes in a word as they lie in memory. Empty without a direct
+    // table.
     std::vector<std::uint32_t> byteIndex_;
     std::vector<std::uint32_t> colorWords_;
     // Memo of 2^kMemoBits colours otherwise.

@@ -294,16 +294,26 @@ void StreamingHistogram::finish(std::vector<WideColorCount> *histP, sample *newm
 }
 
 std::vector<WideColorCount> StreamingHistogram::histogram() const {
-    std::vector<std::uint32_t> order(colors_.size()), bucket(colors_.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
+    // By bucket (a counting sort), and within a bucket the newest colour
+    // (the latest first pixel) first.
+    const std::size_t n = colors_.size();
+    std::vector<std::uint32_t> bucket(n), order(n), start(COLOR_HASH_BUCKETS + 1, 0);
+    for (std::size_t i = 0; i < n; ++i) {
         bucket[i] = static_cast<std::uint32_t>(kestrum::ppm_colorbucket(colors_[i]));
+        ++start[bucket[i] + 1];
     }
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return bucket[a] != bucket[b] ? bucket[a] < bucket[b] : first_[a] > first_[b];
-    });
+    for (std::size_t b = 0; b < COLOR_HASH_BUCKETS; ++b)
+        start[b + 1] += start[b];
+    for (std::uint32_t i = 0; i < n; ++i)
+        order[start[bucket[i]]++] = i;
+    for (std::size_t i = 0, j; i < n; i = j) {
+        for (j = i + 1; j < n && bucket[order[j]] == bucket[order[i]];)
+            ++j;
+        std::sort(order.begin() + static_cast<std::ptrdiff_t>(i), order.begin() + static_cast<std::ptrdiff_t>(j),
+                  [&](std::uint32_t a, std::uint32_t b) { return first_[a] > first_[b]; });
+    }
     std::vector<WideColorCount> hist;
-    hist.reserve(order.size());
+    hist.reserve(n);
     for (std::uint32_t i : order)
         hist.push_back(WideColorCount{colors_[i], countOf(i)});
     return hist;

@@ -46,6 +46,15 @@ public:
     // grey) a pixel, of an image of maxval at most 255.
     void addBytes(const unsigned char *bytes, int channels, std::size_t count);
 
+    // The maxval counted at now, and halving down to (at least) another
+    // counter's: where one part of an image has too many colours, the whole
+    // image has.
+    sample maxval() const { return maxval_; }
+    void lowerTo(sample maxval) {
+        while (maxval_ > maxval)
+            halve();
+    }
+
     // For a counter given one part of the image: its first pixel's number
     // in the whole image. Before the first add.
     void startAt(std::uint64_t pixelNumber) { pixels_ = pixelNumber; }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -256,7 +257,6 @@ bool TwoPassInput::readFirstInBands(unsigned threads) {
     struct Part {
         std::unique_ptr<StreamingHistogram> counter;
         std::vector<unsigned char> bytes;
-        bool sound = true;
         std::exception_ptr failure;
     };
     std::vector<Part> partsOf(parts);
@@ -270,23 +270,35 @@ bool TwoPassInput::readFirstInBands(unsigned threads) {
         }
     }
     const int fd = fileno(file_);
+    // Bands go to whichever part is free next, so that the parts finish
+    // together; each colour's first pixel is its number in the whole image.
+    std::atomic<int> nextBand{0};
+    std::atomic<bool> unsound{false};
+    // The lowest maxval any part has come down to, which every part then
+    // takes: the colours one part found too many at a maxval, the others
+    // need not count at it too.
+    std::atomic<sample> lowest{maxval_};
     const auto read = [&](unsigned p) {
         Part &part = partsOf[p];
-        const int firstBand = static_cast<int>(static_cast<std::uint64_t>(bands) * p / parts);
-        const int endBand = static_cast<int>(static_cast<std::uint64_t>(bands) * (p + 1) / parts);
-        if (part.counter)
-            part.counter->startAt(static_cast<std::uint64_t>(firstBand) * bandPixels);
-        for (int band = firstBand; band < endBand && part.sound; ++band) {
+        for (int band; !unsound && (band = nextBand++) < bands;) {
             const int firstRow = band * bandRows, count = std::min(bandRows, rows_ - firstRow);
             const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols_);
             const std::size_t n = pixels * static_cast<std::size_t>(channels);
             const unsigned char *bytes = part.bytes.data();
-            part.sound = readAt(fd, part.bytes.data(), n, static_cast<std::uint64_t>(rasterStart_) +
-                                                               static_cast<std::uint64_t>(firstRow) * rowBytes) &&
-                         (maxval_ == 255 || largestByte(bytes, n) <= maxval_);
+            if (!readAt(fd, part.bytes.data(), n,
+                        static_cast<std::uint64_t>(rasterStart_) + static_cast<std::uint64_t>(firstRow) * rowBytes) ||
+                (maxval_ < 255 && largestByte(bytes, n) > maxval_)) {
+                unsound = true;
+                break;
+            }
             blockSums_[static_cast<std::size_t>(band)] = bytesSum(bytes, n);
-            if (part.counter && part.sound)
+            if (part.counter) {
+                part.counter->lowerTo(lowest);
+                part.counter->startAt(static_cast<std::uint64_t>(band) * bandPixels);
                 part.counter->addBytes(bytes, channels, pixels);
+                for (sample seen = lowest; part.counter->maxval() < seen;)
+                    lowest.compare_exchange_weak(seen, part.counter->maxval());
+            }
         }
     };
     std::vector<std::thread> running;
@@ -308,13 +320,12 @@ bool TwoPassInput::readFirstInBands(unsigned threads) {
         read(p);
     for (std::thread &t : running)
         t.join();
-    for (Part &part : partsOf) {
+    for (Part &part : partsOf)
         if (part.failure)
             std::rethrow_exception(part.failure);
-        if (!part.sound) {
-            blockSums_.clear();
-            return false;
-        }
+    if (unsound) {
+        blockSums_.clear();
+        return false;
     }
     if (counter_) {
         counter_ = std::move(partsOf[0].counter);
