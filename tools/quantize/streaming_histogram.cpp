@@ -199,14 +199,16 @@ int StreamingHistogram::countKnown(const pixel *span, int count) {
 
 void StreamingHistogram::addBytes(const unsigned char *bytes, int channels, std::size_t count) {
     for (std::size_t i = 0; i < count && !overflowed_; ++i, ++pixels_) {
-        if (!byteIndex_.empty()) {
-            const std::size_t known = channels == 3 ? countKnownBytes<3>(bytes + 3 * i, count - i)
-                                                    : countKnownBytes<1>(bytes + i, count - i);
-            i += known;
-            pixels_ += known;
-            if (i == count)
-                break;
-        }
+        const std::size_t known = !byteIndex_.empty()
+                                      ? (channels == 3 ? countKnownBytes<3>(bytes + 3 * i, count - i)
+                                                       : countKnownBytes<1>(bytes + i, count - i))
+                                  : !direct_ ? (channels == 3 ? countKnownHashedBytes<3>(bytes + 3 * i, count - i)
+                                                              : countKnownHashedBytes<1>(bytes + i, count - i))
+                                             : 0;
+        i += known;
+        pixels_ += known;
+        if (i == count)
+            break;
         const unsigned char *p = bytes + i * static_cast<std::size_t>(channels);
         addOne(channels == 3 ? pixel{p[0], p[1], p[2]} : pixel{p[0], p[0], p[0]});
     }
@@ -245,6 +247,34 @@ std::size_t StreamingHistogram::countKnownBytes(const unsigned char *bytes, std:
         const unsigned char *p = bytes + Channels * (i - 1);
         previous_ = Channels == 3 ? pixel{p[0], p[1], p[2]} : pixel{p[0], p[0], p[0]};
         previousId_ = last - 1u;
+    }
+    return i;
+}
+
+// countKnownBytes for the hashed slots.
+template <int Channels>
+std::size_t StreamingHistogram::countKnownHashedBytes(const unsigned char *bytes, std::size_t count) {
+    const sample *scale = scale_.data();
+    const std::uint16_t *slots = slots_.data();
+    const pixel *colors = colors_.data();
+    std::uint64_t *counts = counts_.data();
+    std::uint32_t id = UINT32_MAX;
+    std::size_t i = 0;
+    for (; i < count; ++i) {
+        const unsigned char *p = bytes + Channels * i;
+        const pixel c{scale[p[0]], scale[p[Channels == 3 ? 1 : 0]], scale[p[Channels == 3 ? 2 : 0]]};
+        std::uint16_t n;
+        for (std::size_t s = slotOf(c); (n = slots[s]) != 0 && !same(colors[n - 1u], c);)
+            s = (s + 1) & (kSlots - 1);
+        if (n == 0)
+            break;
+        id = n - 1u;
+        ++counts[id];
+    }
+    if (i > 0) {
+        const unsigned char *p = bytes + Channels * (i - 1);
+        previous_ = Channels == 3 ? pixel{p[0], p[1], p[2]} : pixel{p[0], p[0], p[0]};
+        previousId_ = id;
     }
     return i;
 }

@@ -86,6 +86,8 @@ private:
     int countKnown(const pixel *span, int count);
     template <int Channels>
     std::size_t countKnownBytes(const unsigned char *bytes, std::size_t count);
+    template <int Channels>
+    std::size_t countKnownHashedBytes(const unsigned char *bytes, std::size_t count);
     void addOne(const pixel &p);
     std::uint32_t insert(const pixel &c, std::uint64_t count, std::uint64_t first);
     void halve();
