@@ -29,6 +29,7 @@ struct Slot {
     const char *message = nullptr;
     bool done = false;
     std::exception_ptr failure;
+    std::exception_ptr prepareFailure;  // met preparing the band, on the main thread
 };
 
 // The bands in flight between the workers and the writer: at most
@@ -36,7 +37,9 @@ struct Slot {
 // whatever the image.
 class BandQueue {
 public:
-    BandQueue(int bands, std::size_t slots, std::size_t slotPixels, bool raw) : bands_(bands), slots_(slots) {
+    // gated: a band may be claimed only once preparedUpTo has passed it.
+    BandQueue(int bands, std::size_t slots, std::size_t slotPixels, bool raw, bool gated)
+        : bands_(bands), prepared_(gated ? 0 : bands), slots_(slots) {
         for (Slot &s : slots_) {
             s.out.reset(new pixel[slotPixels]);
             s.bytes.resize(raw ? 3 * slotPixels : 0);
@@ -47,19 +50,29 @@ public:
     // (or the writer has stopped).
     int claim() {
         std::unique_lock<std::mutex> lock(mutex_);
-        roomFreed_.wait(lock, [&] { return stop_ || next_ >= bands_ || next_ < written_ + window(); });
+        roomFreed_.wait(lock, [&] {
+            return stop_ || next_ >= bands_ || (next_ < written_ + window() && next_ < prepared_);
+        });
         return stop_ || next_ >= bands_ ? -1 : next_++;
+    }
+    void preparedUpTo(int band) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            prepared_ = band;
+        }
+        roomFreed_.notify_all();
     }
     // claim() without waiting: -1 also when no band may be started now.
     int tryClaim() {
         std::lock_guard<std::mutex> lock(mutex_);
-        return stop_ || next_ >= bands_ || next_ >= written_ + window() ? -1 : next_++;
+        return stop_ || next_ >= bands_ || next_ >= written_ + window() || next_ >= prepared_ ? -1 : next_++;
     }
     bool isDone(int band) {
         std::lock_guard<std::mutex> lock(mutex_);
         return slot(band).done;
     }
-    Slot &slot(int band) { return slots_[static_cast<std::size_t>(band) % slots_.size()]; }
+    Slot &slot(int band) { return slots_[slotIndex(band)]; }
+    std::size_t slotIndex(int band) const { return static_cast<std::size_t>(band) % slots_.size(); }
 
     void finished(int band, const char *message, std::exception_ptr failure) {
         {
@@ -96,12 +109,14 @@ public:
     }
 
 private:
+public:
     int window() const { return static_cast<int>(slots_.size()); }
 
+private:
     std::mutex mutex_;
     std::condition_variable roomFreed_, bandDone_;
     const int bands_;
-    int next_ = 0, written_ = 0;
+    int next_ = 0, written_ = 0, prepared_;
     bool stop_ = false;
     std::vector<Slot> slots_;
 };
@@ -150,11 +165,11 @@ void makeBytes(Slot *slot, std::size_t pixels) {
     slot->bytesMade = true;
 }
 
-// Converts the band into the slot, and makes its bytes when written raw and
-// withBytes.
+// Converts the band into the slot (number slotIndex), and makes its bytes
+// when written raw and withBytes.
 const char *convertBand(const BandConverter &convert, unsigned worker, int firstRow, int count, int cols,
-                        bool withBytes, Slot *slot) {
-    BandOut out{slot->out.get(), withBytes && !slot->bytes.empty() ? slot->bytes.data() : nullptr, false};
+                        bool withBytes, Slot *slot, std::size_t slotIndex) {
+    BandOut out{slot->out.get(), withBytes && !slot->bytes.empty() ? slot->bytes.data() : nullptr, false, slotIndex};
     const char *message = convert(worker, firstRow, count, out);
     slot->bytesMade = out.bytesMade;
     if (out.bytes != nullptr && !out.bytesMade)
@@ -201,15 +216,13 @@ unsigned threadCount() {
 // Rows wider than this are converted on one thread: the bands in flight
 // would hold too much (a band is a row at least).
 constexpr int kWidestParallelRow = 1 << 18;
-// Bands in flight at most, whatever the number of workers.
-constexpr unsigned kMostSlots = 18;
 
 bool inParallel(int cols, int rows, unsigned threads) {
     return threads > 1 && cols > 0 && cols <= kWidestParallelRow && rows > bandRowsOf(cols);
 }
 
 void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads, bool ordered,
-                         const BandConverter &convert) {
+                         const BandConverter &convert, const BandPreparer &prepare) {
     if (cols <= 0 || rows <= 0)
         return;
     const int bandRows = bandRowsOf(cols);
@@ -220,7 +233,9 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
     const bool raw = writtenRaw(newmaxval);
     const auto alone = [&](Slot *slot) {
         for (int band = 0; band < bands; ++band) {
-            const char *message = convertBand(convert, 0, firstRow(band), rowsOf(band), cols, true, slot);
+            if (prepare)
+                prepare(firstRow(band), rowsOf(band), 0);
+            const char *message = convertBand(convert, 0, firstRow(band), rowsOf(band), cols, true, slot, 0);
             writeBand(message, *slot, cols, rowsOf(band), newmaxval);
         }
     };
@@ -236,12 +251,19 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
     // others: it writes each band once it is done, and converts the next
     // free band meanwhile.
     const unsigned started = ordered ? 1 : threads - 1;
-    BandQueue queue(bands, std::min(2 * threads + 2, kMostSlots), bandPixels, raw);
+    const bool gated = ordered && prepare;
+    BandQueue queue(bands, std::min<std::size_t>(2 * threads + 2, kMostBandsInFlight), bandPixels, raw, gated);
     const auto work = [&](unsigned w, int band) {
         const char *message = nullptr;
-        std::exception_ptr failure;
+        Slot &slot = queue.slot(band);
+        std::exception_ptr failure = std::move(slot.prepareFailure);
+        slot.prepareFailure = nullptr;
         try {
-            message = convertBand(convert, w, firstRow(band), rowsOf(band), cols, !ordered, &queue.slot(band));
+            if (!failure && prepare && !gated)
+                prepare(firstRow(band), rowsOf(band), queue.slotIndex(band));
+            if (!failure)
+                message = convertBand(convert, w, firstRow(band), rowsOf(band), cols, !ordered, &slot,
+                                      queue.slotIndex(band));
         } catch (...) {
             failure = std::current_exception();
         }
@@ -261,7 +283,17 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
         alone(&queue.slot(0));
         return;
     }
+    int prepared = 0;
     for (int band = 0; band < bands; ++band) {
+        // Gated, the bands whose slots are free are prepared here.
+        for (; gated && prepared < std::min(bands, band + queue.window()); ++prepared) {
+            try {
+                prepare(firstRow(prepared), rowsOf(prepared), queue.slotIndex(prepared));
+            } catch (...) {
+                queue.slot(prepared).prepareFailure = std::current_exception();
+            }
+            queue.preparedUpTo(prepared + 1);
+        }
         for (int mine; !ordered && !queue.isDone(band) && (mine = queue.tryClaim()) >= 0;)
             work(0, mine);
         Slot &slot = queue.await(band);

@@ -40,7 +40,19 @@ struct BandOut {
     pixel *pixels;
     unsigned char *bytes;
     bool bytesMade;
+    std::size_t slot;  // where its preparer put what it made ready
 };
+
+// At most this many bands are in flight at once, each in a slot of its own.
+constexpr std::size_t kMostBandsInFlight = 18;
+
+// Makes ready what the band of `count` rows from firstRow needs (reads it,
+// say) in slot `slot` (0 .. kMostBandsInFlight - 1), for the converter to
+// find by out.slot. With `ordered`, the main thread prepares a few bands
+// ahead of the worker, so that the worker only converts; else the converting
+// thread prepares each band just before converting it. An exception from it
+// counts as one from the band's conversion.
+using BandPreparer = std::function<void(int firstRow, int count, std::size_t slot)>;
 
 // Converts rows 0 .. rows - 1 of cols pixels and writes them to standard
 // output at maxval newmaxval, in order. convert(worker, firstRow, count,
@@ -54,7 +66,7 @@ struct BandOut {
 // once the bands before its band are written.
 using BandConverter = std::function<const char *(unsigned worker, int firstRow, int count, BandOut &out)>;
 void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads, bool ordered,
-                         const BandConverter &convert);
+                         const BandConverter &convert, const BandPreparer &prepare = nullptr);
 
 // Whether convertAndWriteRows hands the rows to worker threads.
 bool inParallel(int cols, int rows, unsigned threads);

@@ -348,9 +348,11 @@ void TwoPassInput::chooseColorMap(int newcolors, bool dithered, color_histogram 
                              *newmaxvalP, newcolors, dithered, colormapP, mapColorsP);
 }
 
-void TwoPassInput::convertBand(unsigned worker, FastConverter &converter, int firstRow, int count, BandOut &out,
-                               fserr_state *fs) {
-    BandBuffer &band = buffers_[worker];
+// Reads the band of `count` rows from firstRow into its slot's buffer,
+// checked against the first reading, and packs it into words unless it is
+// to be converted straight from its bytes.
+void TwoPassInput::readBand(int firstRow, int count, std::size_t slot, bool packed) {
+    BandBuffer &band = buffers_[slot];
     const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols_);
     const std::size_t n = pixels * static_cast<std::size_t>(channels_);
     band.bytes.resize(n);
@@ -362,12 +364,25 @@ void TwoPassInput::convertBand(unsigned worker, FastConverter &converter, int fi
         bytesSum(band.bytes.data(), n) != blockSums_[static_cast<std::size_t>(firstRow / blockRows_)] ||
         (maxval_ < 255 && largestByte(band.bytes.data(), n) > maxval_))
         throw FileChanged{};
-    if (fs == nullptr && out.bytes != nullptr && converter.convertBytes(band.bytes.data(), channels_, pixels, out.bytes)) {
+    band.words.clear();
+    if (packed) {
+        band.words.resize(pixels);
+        packBytes(band.bytes.data(), pixels, channels_, band.words.data());
+    }
+}
+
+void TwoPassInput::convertBand(FastConverter &converter, int count, BandOut &out, fserr_state *fs) {
+    BandBuffer &band = buffers_[out.slot];
+    const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols_);
+    if (fs == nullptr && out.bytes != nullptr && band.words.empty() &&
+        converter.convertBytes(band.bytes.data(), channels_, pixels, out.bytes)) {
         out.bytesMade = true;
         return;
     }
-    band.words.resize(pixels);
-    packBytes(band.bytes.data(), pixels, channels_, band.words.data());
+    if (band.words.empty()) {
+        band.words.resize(pixels);
+        packBytes(band.bytes.data(), pixels, channels_, band.words.data());
+    }
     for (int r = 0; r < count; ++r)
         converter.convert(band.words.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_), cols_,
                           out.pixels + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_), fs);
@@ -379,14 +394,16 @@ void TwoPassInput::convertBands(unsigned workers, fserr_state *fs, sample newmax
         return;
     if (fileSize(file_) != size_)
         fileChanged(fileSpec_);
-    buffers_.resize(workers);
+    buffers_.resize(kMostBandsInFlight);
     try {
-        convertAndWriteRows(cols_, rows_, newmaxval, workers, fs != nullptr,
-                            [&](unsigned worker, int firstRow, int count, BandOut &out) {
-                                FastConverter &converter = converterOf(worker);
-                                convertBand(worker, converter, firstRow, count, out, fs);
-                                return converter.takeMessage();
-                            });
+        convertAndWriteRows(
+            cols_, rows_, newmaxval, workers, fs != nullptr,
+            [&](unsigned worker, int, int count, BandOut &out) {
+                FastConverter &converter = converterOf(worker);
+                convertBand(converter, count, out, fs);
+                return converter.takeMessage();
+            },
+            [&](int firstRow, int count, std::size_t slot) { readBand(firstRow, count, slot, fs != nullptr); });
     } catch (const FileChanged &) {
         fileChanged(fileSpec_);
     }

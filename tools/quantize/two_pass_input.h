@@ -96,8 +96,8 @@ public:
 private:
     void readFirst(bool countColors, unsigned threads);
     bool readFirstInBands(unsigned threads);
-    void convertBand(unsigned worker, FastConverter &converter, int firstRow, int count, BandOut &out,
-                     fserr_state *fs);
+    void readBand(int firstRow, int count, std::size_t slot, bool packed);
+    void convertBand(FastConverter &converter, int count, BandOut &out, fserr_state *fs);
     template <typename Room, typename Visit>
     void readBlock(int firstRow, int blockRows, Room room, Visit visit);
 
@@ -112,7 +112,8 @@ private:
     std::vector<std::uint64_t> blockSums_;
     // Read by bands: samples a pixel (3, or 1 for grey), else 0.
     int channels_ = 0;
-    // Each worker's band, as read and as packed for the converter.
+    // Each band in flight, as read and (unless converted from its bytes) as
+    // packed for the converter, in the slot convertAndWriteRows gives it.
     struct BandBuffer {
         std::vector<unsigned char> bytes;
         std::vector<std::uint32_t> words;
