@@ -43,11 +43,12 @@ int main(int argc, char *argv[]) {
     // An image in a regular file is read twice instead of held, when it is
     // large or its raw bytes can be read by position on every thread: once
     // to check it and count its colours, once to convert it
-    // (two_pass_input.h), in memory that does not grow with it. Other input
-    // (a pipe, a terminal), a smaller image of another form, whose reading
-    // once is faster, and an image to refine against all its colours, is
-    // held packed and never rewritten: rescaling is a table applied as each
-    // pixel is read (packed_colormap_source.h).
+    // (two_pass_input.h), in memory that does not grow with it. From other
+    // input (a pipe, a terminal) such raw bytes are held as they came and
+    // read the same way. Any other image (a smaller one of another form,
+    // whose reading once is faster, or one to refine against all its
+    // colours) is held packed and never rewritten: rescaling is a table
+    // applied as each pixel is read (packed_colormap_source.h).
     FILE *file = pm_openr(cmdline.input_file_spec);
     int headerCols, headerRows;
     sample headerMaxval;
@@ -59,15 +60,20 @@ int main(int argc, char *argv[]) {
     // A held image's colours are counted as it is read, once whatever
     // halvings of the maxval they need (streaming_histogram.h).
     std::unique_ptr<StreamingHistogram> counter;
-    if (!cmdline.refine &&
+    const bool countColors = cmdline.map_file_spec == nullptr;
+    if (!cmdline.refine && canReadTwice(file) &&
         (static_cast<std::uint64_t>(headerCols) * static_cast<std::uint64_t>(headerRows) > kHeldPixels ||
-         readsInBands(format, headerMaxval)) &&
-        canReadTwice(file))
+         readsInBands(format, headerMaxval)))
         twice = reportingOutOfMemory("allocating the image", [&] {
             return std::make_unique<TwoPassInput>(file, cmdline.input_file_spec, headerCols, headerRows,
-                                                  headerMaxval, format, cmdline.map_file_spec == nullptr, threads);
+                                                  headerMaxval, format, countColors, threads);
         });
-    else
+    else if (!cmdline.refine && readsInBands(format, headerMaxval))
+        twice = reportingOutOfMemory("allocating the image", [&] {
+            return TwoPassInput::holdingRaster(file, cmdline.input_file_spec, headerCols, headerRows, headerMaxval,
+                                               format, countColors, threads);
+        });
+    if (!twice)
         held = reportingOutOfMemory("allocating the image", [&] {
             if (!cmdline.refine && cmdline.map_file_spec == nullptr)
                 counter = std::make_unique<StreamingHistogram>(headerMaxval);

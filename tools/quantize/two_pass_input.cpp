@@ -3,6 +3,8 @@
 #include <kestrum/common.h>
 #include <kestrum/ppm.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -239,6 +242,73 @@ void TwoPassInput::readFirst(bool countColors, unsigned threads) {
     pm_freerow(span);
 }
 
+// The n raster bytes from `offset` on: where they are held, or read into
+// scratch. Null when the file ends first or cannot be read.
+const unsigned char *TwoPassInput::fetch(std::vector<unsigned char> &scratch, std::size_t n,
+                                         std::uint64_t offset) const {
+    if (held_)
+        return offset + n <= heldBytes_ ? held_ + offset : nullptr;
+    scratch.resize(n);
+    return readAt(fileno(file_), scratch.data(), n, static_cast<std::uint64_t>(rasterStart_) + offset)
+               ? scratch.data()
+               : nullptr;
+}
+
+std::unique_ptr<TwoPassInput> TwoPassInput::holdingRaster(FILE *file, const char *fileSpec, int cols, int rows,
+                                                          sample maxval, format_code format, bool countColors,
+                                                          unsigned threads) {
+    checkImageSize(fileSpec, cols, rows);
+    const std::size_t bytes = static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows) *
+                              (format == RPPM_FORMAT ? 3u : 1u);
+    void *area = nullptr;
+    if (bytes > 0) {
+        // Address space for the claim, of which only the pages the bytes
+        // fill are ever made; huge ones where the system offers them.
+        area = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (area == MAP_FAILED)
+            return nullptr;
+#ifdef MADV_HUGEPAGE
+        madvise(area, bytes, MADV_HUGEPAGE);
+#endif
+    }
+#ifdef F_SETPIPE_SZ
+    // A pipe of a few pages would hand the bytes over a few pages at a
+    // time, each a switch between the writer and this reader.
+    if (bytes > 0)
+        fcntl(fileno(file), F_SETPIPE_SZ, 1 << 20);
+#endif
+    std::unique_ptr<TwoPassInput> input(new TwoPassInput(file, fileSpec, cols, rows, maxval, format));
+    input->heldArea_ = static_cast<unsigned char *>(area);
+    input->heldMapped_ = bytes;
+    input->held_ = input->heldArea_;
+    while (input->heldBytes_ < bytes) {
+        const std::size_t got = std::fread(input->heldArea_ + input->heldBytes_, 1,
+                                           std::min<std::size_t>(bytes - input->heldBytes_, std::size_t{1} << 20), file);
+        if (got == 0)
+            break;
+        input->heldBytes_ += got;
+    }
+    input->size_ = static_cast<long long>(input->heldBytes_);
+    input->rasterStart_ = 0;
+    if (countColors)
+        input->counter_ = std::make_unique<StreamingHistogram>(maxval);
+    if (cols == 0 || rows == 0 || input->readFirstInBands(threads))
+        return input;
+    // A short raster, or a sample above maxval: read again from the bytes
+    // that came, as any input, for the first fault's message.
+    FILE *arrived = fmemopen(input->heldArea_, std::max<std::size_t>(input->heldBytes_, 1), "rb");
+    if (arrived == nullptr)
+        throw std::bad_alloc();
+    input->replayed_ = arrived;
+    input->original_ = input->file_;
+    input->file_ = arrived;
+    if (input->heldBytes_ == 0)
+        std::fgetc(arrived);  // an empty buffer cannot be opened; read it to its end
+    input->held_ = nullptr;
+    input->readFirst(countColors, 1);
+    return input;
+}
+
 // The first reading by bands, a run of them for each thread. False (and
 // nothing kept) when the raster is not read so: not raw bytes, not all in
 // the file, or with a sample above its maxval.
@@ -263,13 +333,13 @@ bool TwoPassInput::readFirstInBands(unsigned threads) {
     const std::size_t bandPixels = static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(cols_);
     for (unsigned p = 0; p < parts; ++p) {
         Part &part = partsOf[p];
-        part.bytes.resize(bandPixels * static_cast<std::size_t>(channels));
+        if (!held_)
+            part.bytes.resize(bandPixels * static_cast<std::size_t>(channels));
         if (counter_) {
             part.counter = std::make_unique<StreamingHistogram>(maxval_);
             part.counter->reserveAll();
         }
     }
-    const int fd = fileno(file_);
     // Bands go to whichever part is free next, so that the parts finish
     // together; each colour's first pixel is its number in the whole image.
     std::atomic<int> nextBand{0};
@@ -284,14 +354,13 @@ bool TwoPassInput::readFirstInBands(unsigned threads) {
             const int firstRow = band * bandRows, count = std::min(bandRows, rows_ - firstRow);
             const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols_);
             const std::size_t n = pixels * static_cast<std::size_t>(channels);
-            const unsigned char *bytes = part.bytes.data();
-            if (!readAt(fd, part.bytes.data(), n,
-                        static_cast<std::uint64_t>(rasterStart_) + static_cast<std::uint64_t>(firstRow) * rowBytes) ||
-                (maxval_ < 255 && largestByte(bytes, n) > maxval_)) {
+            const unsigned char *bytes = fetch(part.bytes, n, static_cast<std::uint64_t>(firstRow) * rowBytes);
+            if (bytes == nullptr || (maxval_ < 255 && largestByte(bytes, n) > maxval_)) {
                 unsound = true;
                 break;
             }
-            blockSums_[static_cast<std::size_t>(band)] = bytesSum(bytes, n);
+            if (!held_)
+                blockSums_[static_cast<std::size_t>(band)] = bytesSum(bytes, n);
             if (part.counter) {
                 part.counter->lowerTo(lowest);
                 part.counter->startAt(static_cast<std::uint64_t>(band) * bandPixels);
@@ -337,7 +406,18 @@ bool TwoPassInput::readFirstInBands(unsigned threads) {
     return true;
 }
 
-TwoPassInput::~TwoPassInput() { pm_close(file_); }
+TwoPassInput::TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows, sample maxval, format_code format)
+    : file_(file), fileSpec_(fileSpec), cols_(cols), rows_(rows), maxval_(maxval), format_(format) {}
+
+TwoPassInput::~TwoPassInput() {
+    if (replayed_ != nullptr) {
+        std::fclose(replayed_);
+        file_ = original_;
+    }
+    if (heldMapped_ != 0)
+        munmap(heldArea_, heldMapped_);
+    pm_close(file_);
+}
 
 void TwoPassInput::chooseColorMap(int newcolors, bool dithered, color_histogram *colormapP,
                                   int *mapColorsP, sample *newmaxvalP, SampleScale *scaleP) {
@@ -355,19 +435,18 @@ void TwoPassInput::readBand(int firstRow, int count, std::size_t slot, bool pack
     BandBuffer &band = buffers_[slot];
     const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols_);
     const std::size_t n = pixels * static_cast<std::size_t>(channels_);
-    band.bytes.resize(n);
     const std::uint64_t rowBytes = static_cast<std::uint64_t>(cols_) * static_cast<std::uint64_t>(channels_);
+    band.data = fetch(band.bytes, n, static_cast<std::uint64_t>(firstRow) * rowBytes);
     // A sample above maxval now: the file changed after the first reading
     // refused none (checked whatever the sum says, as the search relies on it).
-    if (!readAt(fileno(file_), band.bytes.data(), n,
-                static_cast<std::uint64_t>(rasterStart_) + static_cast<std::uint64_t>(firstRow) * rowBytes) ||
-        bytesSum(band.bytes.data(), n) != blockSums_[static_cast<std::size_t>(firstRow / blockRows_)] ||
-        (maxval_ < 255 && largestByte(band.bytes.data(), n) > maxval_))
+    if (!held_ && (band.data == nullptr ||
+                   bytesSum(band.data, n) != blockSums_[static_cast<std::size_t>(firstRow / blockRows_)] ||
+                   (maxval_ < 255 && largestByte(band.data, n) > maxval_)))
         throw FileChanged{};
     band.words.clear();
     if (packed) {
         band.words.resize(pixels);
-        packBytes(band.bytes.data(), pixels, channels_, band.words.data());
+        packBytes(band.data, pixels, channels_, band.words.data());
     }
 }
 
@@ -375,13 +454,13 @@ void TwoPassInput::convertBand(FastConverter &converter, int count, BandOut &out
     BandBuffer &band = buffers_[out.slot];
     const std::size_t pixels = static_cast<std::size_t>(count) * static_cast<std::size_t>(cols_);
     if (fs == nullptr && out.bytes != nullptr && band.words.empty() &&
-        converter.convertBytes(band.bytes.data(), channels_, pixels, out.bytes)) {
+        converter.convertBytes(band.data, channels_, pixels, out.bytes)) {
         out.bytesMade = true;
         return;
     }
     if (band.words.empty()) {
         band.words.resize(pixels);
-        packBytes(band.bytes.data(), pixels, channels_, band.words.data());
+        packBytes(band.data, pixels, channels_, band.words.data());
     }
     for (int r = 0; r < count; ++r)
         converter.convert(band.words.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_), cols_,
@@ -392,7 +471,7 @@ void TwoPassInput::convertBands(unsigned workers, fserr_state *fs, sample newmax
                                 const std::function<FastConverter &(unsigned worker)> &converterOf) {
     if (cols_ == 0 || rows_ == 0)
         return;
-    if (fileSize(file_) != size_)
+    if (!held_ && fileSize(file_) != size_)
         fileChanged(fileSpec_);
     buffers_.resize(kMostBandsInFlight);
     try {

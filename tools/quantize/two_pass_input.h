@@ -67,6 +67,15 @@ public:
     // counting on another thread when threads > 1.
     TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows, sample maxval, format_code format,
                  bool countColors, unsigned threads = 1);
+    // For input that cannot be read twice (a pipe) whose raster is read by
+    // bands (readsInBands): its bytes held instead, in address space as
+    // large as the header claims of which only the pages the bytes fill are
+    // ever made, then read by bands as from a file. With the checks,
+    // messages and limits of readPackedRaster. Null, with nothing read, when
+    // the claim cannot be mapped.
+    static std::unique_ptr<TwoPassInput> holdingRaster(FILE *file, const char *fileSpec, int cols, int rows,
+                                                       sample maxval, format_code format, bool countColors,
+                                                       unsigned threads);
     ~TwoPassInput();
     TwoPassInput(const TwoPassInput &) = delete;
     TwoPassInput &operator=(const TwoPassInput &) = delete;
@@ -94,6 +103,8 @@ public:
                       const std::function<FastConverter &(unsigned worker)> &converterOf);
 
 private:
+    TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows, sample maxval, format_code format);
+    const unsigned char *fetch(std::vector<unsigned char> &scratch, std::size_t n, std::uint64_t offset) const;
     void readFirst(bool countColors, unsigned threads);
     bool readFirstInBands(unsigned threads);
     void readBand(int firstRow, int count, std::size_t slot, bool packed);
@@ -115,10 +126,21 @@ private:
     // Each band in flight, as read and (unless converted from its bytes) as
     // packed for the converter, in the slot convertAndWriteRows gives it.
     struct BandBuffer {
-        std::vector<unsigned char> bytes;
+        std::vector<unsigned char> bytes;  // as read, unless held
+        const unsigned char *data = nullptr;
         std::vector<std::uint32_t> words;
     };
     std::vector<BandBuffer> buffers_;
+    // The raster held (holdingRaster): its mapping, its bytes read by bands
+    // (null once they are read again as a stream instead), and how many came.
+    unsigned char *heldArea_ = nullptr;
+    std::size_t heldMapped_ = 0;
+    const unsigned char *held_ = nullptr;
+    std::size_t heldBytes_ = 0;
+    // The stream over the held bytes that a faulty raster is read again
+    // from, and the input it stands in for.
+    FILE *replayed_ = nullptr;
+    FILE *original_ = nullptr;
     std::unique_ptr<StreamingHistogram> counter_;
 };
 
