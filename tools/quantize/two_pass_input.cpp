@@ -258,8 +258,11 @@ std::unique_ptr<TwoPassInput> TwoPassInput::holdingRaster(FILE *file, const char
                                                           sample maxval, format_code format, bool countColors,
                                                           unsigned threads) {
     checkImageSize(fileSpec, cols, rows);
-    const std::size_t bytes = static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows) *
-                              (format == RPPM_FORMAT ? 3u : 1u);
+    const std::uint64_t claimed = static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows) *
+                                  (format == RPPM_FORMAT ? 3u : 1u);
+    if (claimed > SIZE_MAX / 2)
+        return nullptr;
+    const auto bytes = static_cast<std::size_t>(claimed);
     void *area = nullptr;
     if (bytes > 0) {
         // Address space for the claim, of which only the pages the bytes
