@@ -61,6 +61,7 @@ FastConverter::FastConverter(const color_count *colormap, int ncolors, sample ma
 void FastConverter::init() {
     for (std::uint32_t id = 0; id < index_.distinctCount(); ++id)
         colors_.push_back(index_.colorOf(id));
+    keyMargin_ = 2 * static_cast<std::int32_t>(std::min<sample>(maxval_, 255)) + 2;
     while (bits_ < 16 && (sample{1} << bits_) <= maxval_)
         ++bits_;
     directWanted_ = 3 * bits_ <= kDirectMaxBits && index_.distinctCount() < 65535;
@@ -145,6 +146,18 @@ void FastConverter::makeDirectTable() {
         makeMemo();
         return;
     }
+    try {
+        makeKeyTables(spread_, directKeys_);
+        ditherColors_.resize(colors_.size() + 1);
+    } catch (const std::bad_alloc &) {
+        // Dithering then takes the slower way through the same table.
+        directKeys_[0].clear();
+    }
+    for (std::size_t id = 0; id + 1 < ditherColors_.size(); ++id) {
+        const pixel &c = colors_[id];
+        ditherColors_[id + 1] = {c, static_cast<std::int32_t>(c.r) * kShareAhead,
+                                 static_cast<std::int32_t>(c.g) * kShareAhead, static_cast<std::int32_t>(c.b) * kShareAhead};
+    }
     // Each distinct colour of the map is its own nearest: at distance 0,
     // the first entry of its colour, and in the plain distance form of
     // maxvals up to 255 no other colour is at distance 0. An image whose
@@ -186,7 +199,12 @@ inline std::uint32_t FastConverter::lookup(sample r, sample g, sample b) {
 // The colour of the cell's candidates nearest to (r, g, b), packed: the
 // first in map order at the least distance.
 inline std::uint32_t FastConverter::cellLookup(sample r, sample g, sample b) {
-    std::uint16_t &cell = cells_[(cellSpread_[r] << 2) | (cellSpread_[g] << 1) | cellSpread_[b]];
+    return cellChoice((cellSpread_[r] << 2) | (cellSpread_[g] << 1) | cellSpread_[b], r, g, b);
+}
+
+// The same for the cell at `key` of the grid.
+inline std::uint32_t FastConverter::cellChoice(std::uint32_t key, sample r, sample g, sample b) {
+    std::uint16_t &cell = cells_[key];
     if (cell == 0)
         cell = buildCell(r, g, b);
     if (cell == kFallbackCell) {
@@ -296,6 +314,23 @@ void FastConverter::makeCells() {
             spread |= ((v >> (cellShift_ + bit)) & 1u) << (3 * bit);
         cellSpread_[v] = spread;
     }
+    try {
+        makeKeyTables(cellSpread_, cellKeys_);
+    } catch (const std::bad_alloc &) {
+        cellKeys_[0].clear();  // the slower way through the same cells
+    }
+}
+
+void FastConverter::makeKeyTables(const std::vector<std::uint32_t> &spread, std::vector<std::uint64_t> keys[3]) const {
+    const std::int32_t maxval = static_cast<std::int32_t>(maxval_);
+    for (unsigned k = 0; k < 3; ++k) {
+        keys[k].resize(static_cast<std::size_t>(maxval + 1 + 2 * keyMargin_));
+        for (std::int32_t v = -keyMargin_; v <= maxval + keyMargin_; ++v)
+        {
+            const std::uint32_t clamped = static_cast<std::uint32_t>(std::clamp(v, 0, maxval));
+            keys[k][static_cast<std::size_t>(v + keyMargin_)] = (std::uint64_t{clamped} << 32) | (spread[clamped] << (2 - k));
+        }
+    }
 }
 
 template <typename Word>
@@ -312,12 +347,128 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
         makeCells();
     if (!useCells_ && directWanted_)
         makeDirectTable();
-    if (useCells_)
+    const bool fast = (useCells_ ? !cellKeys_[0].empty() : direct_ != nullptr && !directKeys_[0].empty()) &&
+                      errorsInBounds(fs, cols);
+    if (useCells_ && fast) {
+        const std::uint64_t *keys[3] = {cellKeys_[0].data() + keyMargin_, cellKeys_[1].data() + keyMargin_,
+                                        cellKeys_[2].data() + keyMargin_};
+        const auto choose = [this](std::uint32_t key, std::int32_t r, std::int32_t g, std::int32_t b) {
+            const std::uint32_t c = cellChoice(key, r, g, b);
+            const sample cr = c >> 16, cg = (c >> 8) & 0xFF, cb = c & 0xFF;
+            return DitherColor{{cr, cg, cb}, static_cast<std::int32_t>(cr) * kShareAhead,
+                               static_cast<std::int32_t>(cg) * kShareAhead, static_cast<std::int32_t>(cb) * kShareAhead};
+        };
+        fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, keys, choose)
+                          : ditherRow<Word, false>(row, cols, out, fs, keys, choose);
+    } else if (useCells_) {
         fs->left_to_right ? convertDithered<Word, true, true>(row, cols, out, fs)
                           : convertDithered<Word, false, true>(row, cols, out, fs);
-    else
+    } else if (fast) {
+        const std::uint64_t *keys[3] = {directKeys_[0].data() + keyMargin_, directKeys_[1].data() + keyMargin_,
+                                        directKeys_[2].data() + keyMargin_};
+        std::uint16_t *direct = direct_;
+        const DitherColor *colors = ditherColors_.data();
+        const auto choose = [this, direct, colors](std::uint32_t key, std::int32_t r, std::int32_t g,
+                                                   std::int32_t b) -> const DitherColor & {
+            std::uint16_t &slot = direct[key];
+            if (slot == 0)
+                slot = static_cast<std::uint16_t>(index_.nearestDistinct(r, g, b) + 1);
+            return colors[slot];
+        };
+        fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, keys, choose)
+                          : ditherRow<Word, false>(row, cols, out, fs, keys, choose);
+    } else {
         fs->left_to_right ? convertDithered<Word, true, false>(row, cols, out, fs)
                           : convertDithered<Word, false, false>(row, cols, out, fs);
+    }
+}
+
+// Whether the errors this row reads stay within 1024 * (maxval + 1) (every
+// row the dithering itself makes does, 9/16 of one difference at most), so
+// that an adjusted sample never leaves the key tables: the largest error,
+// with 7/16 of the difference before it, is less than keyMargin_ steps.
+bool FastConverter::errorsInBounds(const fserr_state *fs, int cols) const {
+    const std::int32_t bound = kFserrScale * static_cast<std::int32_t>(std::min<sample>(maxval_, 255) + 1);
+    std::int32_t least = 0, most = 0;
+    for (const std::int32_t *err : {fs->this_red_err, fs->this_green_err, fs->this_blue_err})
+        for (int slot = 1; slot <= cols; ++slot) {
+            least = std::min(least, err[slot]);
+            most = std::max(most, err[slot]);
+        }
+    return least >= -bound && most <= bound;
+}
+
+// Floyd-Steinberg along one row as convertDithered does it, with what one
+// pixel hands the next kept in registers: the share carried ahead, and the
+// next row's slots still gathering shares, each written once when complete
+// (the row then needs no clearing first). Each pixel's error is the
+// previous row's slot plus the share carried; the slot is left holding it
+// as the plain loop leaves it. The colour's table index comes from the key
+// tables (clamping and spreading in one load), and what it carries ahead
+// from the chosen colour's precomputed shares: the adjusted sample's share
+// is ready before the lookup ends.
+template <typename Word, bool LeftToRight, typename Choose>
+void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs,
+                              const std::uint64_t *const keys[3], Choose choose) {
+    using P = Packing<Word>;
+    const sample *scale = scale_.data();
+    const std::size_t padded = static_cast<std::size_t>(cols) + 4;
+    if (diffs_.size() < 3 * padded)
+        diffs_.resize(3 * padded);
+    // One channel's state along the row.
+    struct Channel {
+        const std::int32_t *thisErr;
+        const std::uint64_t *keys;
+        std::int32_t *diffs;        // diffs[col + 2]: the pixel's difference; 0 beyond the row
+        std::ptrdiff_t carried = 0;  // the share ahead from the pixel before
+        std::ptrdiff_t adjusted = 0;
+    };
+    Channel red{fs->this_red_err, keys[0], diffs_.data()};
+    Channel green{fs->this_green_err, keys[1], diffs_.data() + padded};
+    Channel blue{fs->this_blue_err, keys[2], diffs_.data() + 2 * padded};
+    // The pixel's adjusted sample; returns its key bits.
+    const auto adjust = [](Channel &c, int col, sample original) {
+        const std::uint64_t *keys = c.keys + original;  // before the error arrives
+        const std::ptrdiff_t err = c.thisErr[col + 1] + c.carried;
+        // Division truncating toward zero, as in floydAdjustColor.
+        const std::uint64_t key = keys[err / kFserrScale];
+        c.adjusted = static_cast<std::ptrdiff_t>(key >> 32);
+        return static_cast<std::uint32_t>(key);
+    };
+    const auto spread = [](Channel &c, int col, sample chosen, std::int32_t chosenAhead) {
+        c.diffs[col + 2] = static_cast<std::int32_t>(c.adjusted) - static_cast<std::int32_t>(chosen);
+        c.carried = c.adjusted * kShareAhead - chosenAhead;
+    };
+    for (int i = 0; i < cols; ++i) {
+        const int col = LeftToRight ? i : cols - 1 - i;
+        const Word w = row[col];
+        const std::uint32_t key = adjust(red, col, scale[P::red(w)]) | adjust(green, col, scale[P::green(w)]) |
+                                  adjust(blue, col, scale[P::blue(w)]);
+        const auto &chosen = choose(key, red.adjusted, green.adjusted, blue.adjusted);
+        const sample r = chosen.color.r, g = chosen.color.g, b = chosen.color.b;
+        spread(red, col, r, chosen.aheadRed);
+        spread(green, col, g, chosen.aheadGreen);
+        spread(blue, col, b, chosen.aheadBlue);
+        out[col] = pixel{r, g, b};
+    }
+    // The shares of the differences: 7/16 of each ahead in this row (the
+    // slot the next pixel read), and the next row's slots whole, written
+    // once each (the row then needs no clearing first).
+    std::int32_t *thisErr[3] = {fs->this_red_err, fs->this_green_err, fs->this_blue_err};
+    std::int32_t *nextErr[3] = {fs->next_red_err, fs->next_green_err, fs->next_blue_err};
+    for (int k = 0; k < 3; ++k) {
+        std::int32_t *d = diffs_.data() + k * padded;
+        d[0] = d[1] = d[cols + 2] = d[cols + 3] = 0;
+        std::int32_t *thisRow = thisErr[k], *nextRow = nextErr[k];
+        const std::int32_t *ahead = LeftToRight ? d : d + 2;      // the pixel whose share ahead lands in a slot
+        const std::int32_t *behind = LeftToRight ? d + 2 : d;     // 3/16 behind below
+        const std::int32_t *aheadBelow = LeftToRight ? d : d + 2;  // 1/16 ahead below
+        for (int slot = 0; slot < cols + 2; ++slot) {
+            thisRow[slot] += ahead[slot] * kShareAhead;
+            nextRow[slot] = behind[slot] * kShareBehindBelow + d[slot + 1] * kShareBelow + aheadBelow[slot] * kShareAheadBelow;
+        }
+    }
+    floydSwitchDir(fs);
 }
 
 template <typename Word>

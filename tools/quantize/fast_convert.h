@@ -87,6 +87,7 @@ private:
     void makeDirectTable();
     void makeCells();
     std::uint32_t cellLookup(sample r, sample g, sample b);
+    std::uint32_t cellChoice(std::uint32_t key, sample r, sample g, sample b);
     std::uint16_t buildCell(sample r, sample g, sample b);
     std::uint16_t storeCellList();
     std::uint16_t fallbackCell();
@@ -94,6 +95,18 @@ private:
     void convertPlain(const Word *row, int cols, pixel *out);
     template <typename Word, bool LeftToRight, bool Cells>
     void convertDithered(const Word *row, int cols, pixel *out, fserr_state *fs);
+    // What a dithered pixel needs of its chosen colour: the colour, and the
+    // share of its samples carried ahead (kShareAhead times each). 32 bytes:
+    // one shift from a table slot to its entry.
+    struct alignas(32) DitherColor {
+        pixel color;
+        std::int32_t aheadRed, aheadGreen, aheadBlue;
+    };
+    bool errorsInBounds(const fserr_state *fs, int cols) const;
+    template <typename Word, bool LeftToRight, typename Choose>
+    void ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const std::uint64_t *const keys[3],
+                   Choose choose);
+    void makeKeyTables(const std::vector<std::uint32_t> &spread, std::vector<std::uint64_t> keys[3]) const;
 
     bool quiet_ = false;
     bool deferMessages_ = false;
@@ -110,6 +123,16 @@ private:
     std::size_t directMapped_ = 0;  // its bytes when mapped, 0 from calloc
     std::uint64_t expectedPixels_ = 0;
     std::vector<std::uint32_t> spread_;  // sample -> its bits 3 apart
+    // For dithering: an adjusted sample before clamping (maxval + 1 values
+    // and keyMargin_ on either side) -> its clamped value's bits, spread and
+    // shifted for red, green and blue, so that a colour's table index is the
+    // three or'ed together (low 32 bits), and the clamped value (high 32
+    // bits); for the direct table and for the cells.
+    std::vector<std::uint64_t> directKeys_[3];
+    std::vector<std::uint64_t> cellKeys_[3];
+    std::int32_t keyMargin_ = 0;
+    std::vector<DitherColor> ditherColors_;  // by direct table slot (entry 0 unused)
+    std::vector<std::int32_t> diffs_;  // a dithered row's differences, by channel
     // Memo of 2^kMemoBits colours otherwise.
     struct MemoSlot {
         std::uint64_t key;  // colour + 1 (0: empty)
