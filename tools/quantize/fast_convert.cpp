@@ -46,6 +46,9 @@ constexpr std::size_t kCellSearchLimit = 48;
 
 inline std::uint32_t packColor(sample r, sample g, sample b) { return (r << 16) | (g << 8) | b; }
 
+// A colour of the dithering table found by the search (never 0).
+constexpr std::uint32_t kKnownColor = std::uint32_t{1} << 24;
+
 }  // namespace
 
 FastConverter::FastConverter(const color_count *colormap, int ncolors, sample maxval, SampleScale scale)
@@ -61,11 +64,11 @@ FastConverter::FastConverter(const color_count *colormap, int ncolors, sample ma
 void FastConverter::init() {
     for (std::uint32_t id = 0; id < index_.distinctCount(); ++id)
         colors_.push_back(index_.colorOf(id));
-    keyMargin_ = 2 * static_cast<std::int32_t>(std::min<sample>(maxval_, 255)) + 2;
     while (bits_ < 16 && (sample{1} << bits_) <= maxval_)
         ++bits_;
     directWanted_ = 3 * bits_ <= kDirectMaxBits && index_.distinctCount() < 65535;
     useCells_ = maxval_ <= 255 && 3 * bits_ > kCellsAboveBits;
+    ditherWanted_ = 3 * bits_ <= kCellsAboveBits;
     if (!directWanted_)
         makeMemo();
 }
@@ -93,7 +96,9 @@ void FastConverter::prepare(bool dithered) {
     // As the first row of each kind does it.
     if (dithered && useCells_ && !cells_)
         makeCells();
-    if (directWanted_ && !(dithered && useCells_))
+    if (dithered && !useCells_ && ditherWanted_)
+        makeDitherTable();
+    if (directWanted_ && !(dithered && (useCells_ || ditherTable_ != nullptr)))
         makeDirectTable();
 }
 
@@ -103,16 +108,16 @@ const char *FastConverter::takeMessage() {
     return message;
 }
 
-void FastConverter::makeDirectTable() {
-    directWanted_ = false;
-    // Morton order: the bits of the three samples interleaved, so that
-    // nearby colours (neighbouring pixels, dithered variants of one
-    // colour) share cache lines and pages.
+// Morton order: the bits of the three samples interleaved, so that nearby
+// colours (neighbouring pixels, dithered variants of one colour) share
+// cache lines and pages.
+bool FastConverter::makeSpread() {
+    if (!spread_.empty())
+        return true;
     try {
         spread_.resize(std::size_t{1} << bits_);
     } catch (const std::bad_alloc &) {
-        makeMemo();
-        return;
+        return false;
     }
     for (sample v = 0; v < (sample{1} << bits_); ++v) {
         std::uint32_t spread = 0;
@@ -120,43 +125,58 @@ void FastConverter::makeDirectTable() {
             spread |= ((v >> bit) & 1u) << (3 * bit);
         spread_[v] = spread;
     }
-    const std::size_t bytes = (std::size_t{1} << (3 * bits_)) * sizeof(std::uint16_t);
-    if (bytes >= kHugePage) {
-        // Zeroed pages from the system, never cleared here: a run touches
-        // only the pages its colours fall in. A large image reads the table
-        // all over, and there a TLB miss per lookup would cost more than
-        // the search it saves, so it asks for huge pages (aligned to them).
-        void *area = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (area != MAP_FAILED) {
-            const auto start = reinterpret_cast<std::uintptr_t>(area);
-            const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
-            if (aligned > start)
-                munmap(area, aligned - start);
-            munmap(reinterpret_cast<void *>(aligned + bytes), start + kHugePage - aligned);
-            if (expectedPixels_ >= kHugePagePixels)
-                madvise(reinterpret_cast<void *>(aligned), bytes, MADV_HUGEPAGE);
-            direct_ = reinterpret_cast<std::uint16_t *>(aligned);
-            directMapped_ = bytes;
-        }
-    } else {
-        direct_ = static_cast<std::uint16_t *>(std::calloc(bytes, 1));
+    return true;
+}
+
+// Zeroed memory for a colour table of `bytes`; *mapped: its size when
+// mapped, 0 from calloc. Null without the memory.
+void *FastConverter::allocateTable(std::size_t bytes, std::size_t *mapped) const {
+    *mapped = 0;
+    if (bytes < kHugePage)
+        return std::calloc(bytes, 1);
+    // Zeroed pages from the system, never cleared here: a run touches only
+    // the pages its colours fall in. A large image reads the table all
+    // over, and there a TLB miss per lookup would cost more than the search
+    // it saves, so it asks for huge pages (aligned to them).
+    void *area = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED)
+        return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(area);
+    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned > start)
+        munmap(area, aligned - start);
+    munmap(reinterpret_cast<void *>(aligned + bytes), start + kHugePage - aligned);
+    if (expectedPixels_ >= kHugePagePixels)
+        madvise(reinterpret_cast<void *>(aligned), bytes, MADV_HUGEPAGE);
+    *mapped = bytes;
+    return reinterpret_cast<void *>(aligned);
+}
+
+// Without the memory for it, dithering goes through the direct table.
+void FastConverter::makeDitherTable() {
+    ditherWanted_ = false;
+    if (!makeSpread())
+        return;
+    try {
+        ditherKeys_ = makeDitherKeys(spread_);
+    } catch (const std::bad_alloc &) {
+        return;
     }
-    if (direct_ == nullptr) {
+    ditherTable_ = static_cast<std::uint32_t *>(
+        allocateTable((std::size_t{1} << (3 * bits_)) * sizeof(std::uint32_t), &ditherMapped_));
+}
+
+void FastConverter::makeDirectTable() {
+    directWanted_ = false;
+    if (!makeSpread()) {
         makeMemo();
         return;
     }
-    try {
-        makeKeyTables(spread_, directKeys_);
-        ditherColors_.resize(colors_.size() + 1);
-    } catch (const std::bad_alloc &) {
-        // Dithering then takes the slower way through the same table.
-        directKeys_[0].clear();
-    }
-    for (std::size_t id = 0; id + 1 < ditherColors_.size(); ++id) {
-        const pixel &c = colors_[id];
-        ditherColors_[id + 1] = {c, static_cast<std::int32_t>(c.r) * kShareAhead,
-                                 static_cast<std::int32_t>(c.g) * kShareAhead, static_cast<std::int32_t>(c.b) * kShareAhead};
+    direct_ = static_cast<std::uint16_t *>(
+        allocateTable((std::size_t{1} << (3 * bits_)) * sizeof(std::uint16_t), &directMapped_));
+    if (direct_ == nullptr) {
+        makeMemo();
+        return;
     }
     // Each distinct colour of the map is its own nearest: at distance 0,
     // the first entry of its colour, and in the plain distance form of
@@ -175,6 +195,10 @@ FastConverter::~FastConverter() {
         munmap(direct_, directMapped_);
     else
         std::free(direct_);
+    if (ditherMapped_ != 0)
+        munmap(ditherTable_, ditherMapped_);
+    else
+        std::free(ditherTable_);
 }
 
 // The distinct colour number nearest to (r, g, b), through the cache.
@@ -315,22 +339,23 @@ void FastConverter::makeCells() {
         cellSpread_[v] = spread;
     }
     try {
-        makeKeyTables(cellSpread_, cellKeys_);
+        cellKeys_ = makeDitherKeys(cellSpread_);
     } catch (const std::bad_alloc &) {
-        cellKeys_[0].clear();  // the slower way through the same cells
+        cellKeys_.reset();  // the slower way through the same cells
     }
 }
 
-void FastConverter::makeKeyTables(const std::vector<std::uint32_t> &spread, std::vector<std::uint64_t> keys[3]) const {
+std::unique_ptr<FastConverter::DitherKeys> FastConverter::makeDitherKeys(const std::vector<std::uint32_t> &spread) const {
+    auto tables = std::make_unique<DitherKeys>();
     const std::int32_t maxval = static_cast<std::int32_t>(maxval_);
-    for (unsigned k = 0; k < 3; ++k) {
-        keys[k].resize(static_cast<std::size_t>(maxval + 1 + 2 * keyMargin_));
-        for (std::int32_t v = -keyMargin_; v <= maxval + keyMargin_; ++v)
-        {
-            const std::uint32_t clamped = static_cast<std::uint32_t>(std::clamp(v, 0, maxval));
-            keys[k][static_cast<std::size_t>(v + keyMargin_)] = (std::uint64_t{clamped} << 32) | (spread[clamped] << (2 - k));
+    for (unsigned k = 0; k < 3; ++k)
+        for (std::int32_t at = 0; at < kKeySpan; ++at) {
+            const std::int32_t clamped = std::clamp(at - kKeyMargin, 0, maxval);
+            tables->keys[k][at] = spread[static_cast<std::size_t>(clamped)] << (2 - k);
+            tables->clamped[at] = clamped;
+            tables->shares[k][at] = clamped * kShareAhead;
         }
-    }
+    return tables;
 }
 
 template <typename Word>
@@ -345,38 +370,29 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
     }
     if (useCells_ && !cells_)
         makeCells();
-    if (!useCells_ && directWanted_)
+    if (!useCells_ && ditherWanted_)
+        makeDitherTable();
+    if (!useCells_ && ditherTable_ == nullptr && directWanted_)
         makeDirectTable();
-    const bool fast = (useCells_ ? !cellKeys_[0].empty() : direct_ != nullptr && !directKeys_[0].empty()) &&
-                      errorsInBounds(fs, cols);
-    if (useCells_ && fast) {
-        const std::uint64_t *keys[3] = {cellKeys_[0].data() + keyMargin_, cellKeys_[1].data() + keyMargin_,
-                                        cellKeys_[2].data() + keyMargin_};
-        const auto choose = [this](std::uint32_t key, std::int32_t r, std::int32_t g, std::int32_t b) {
-            const std::uint32_t c = cellChoice(key, r, g, b);
-            const sample cr = c >> 16, cg = (c >> 8) & 0xFF, cb = c & 0xFF;
-            return DitherColor{{cr, cg, cb}, static_cast<std::int32_t>(cr) * kShareAhead,
-                               static_cast<std::int32_t>(cg) * kShareAhead, static_cast<std::int32_t>(cb) * kShareAhead};
-        };
-        fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, keys, choose)
-                          : ditherRow<Word, false>(row, cols, out, fs, keys, choose);
+    if (useCells_ && cellKeys_ != nullptr && errorsInBounds(fs, cols)) {
+        const auto choose = [this](std::uint32_t key, sample r, sample g, sample b) { return cellChoice(key, r, g, b); };
+        fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, *cellKeys_, choose)
+                          : ditherRow<Word, false>(row, cols, out, fs, *cellKeys_, choose);
     } else if (useCells_) {
         fs->left_to_right ? convertDithered<Word, true, true>(row, cols, out, fs)
                           : convertDithered<Word, false, true>(row, cols, out, fs);
-    } else if (fast) {
-        const std::uint64_t *keys[3] = {directKeys_[0].data() + keyMargin_, directKeys_[1].data() + keyMargin_,
-                                        directKeys_[2].data() + keyMargin_};
-        std::uint16_t *direct = direct_;
-        const DitherColor *colors = ditherColors_.data();
-        const auto choose = [this, direct, colors](std::uint32_t key, std::int32_t r, std::int32_t g,
-                                                   std::int32_t b) -> const DitherColor & {
-            std::uint16_t &slot = direct[key];
-            if (slot == 0)
-                slot = static_cast<std::uint16_t>(index_.nearestDistinct(r, g, b) + 1);
-            return colors[slot];
+    } else if (ditherTable_ != nullptr && errorsInBounds(fs, cols)) {
+        std::uint32_t *table = ditherTable_;
+        const auto choose = [this, table](std::uint32_t key, sample r, sample g, sample b) {
+            std::uint32_t &known = table[key];
+            if (known == 0) {
+                const pixel c = colors_[index_.nearestDistinct(r, g, b)];
+                known = packColor(c.r, c.g, c.b) | kKnownColor;
+            }
+            return known;
         };
-        fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, keys, choose)
-                          : ditherRow<Word, false>(row, cols, out, fs, keys, choose);
+        fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, *ditherKeys_, choose)
+                          : ditherRow<Word, false>(row, cols, out, fs, *ditherKeys_, choose);
     } else {
         fs->left_to_right ? convertDithered<Word, true, false>(row, cols, out, fs)
                           : convertDithered<Word, false, false>(row, cols, out, fs);
@@ -388,84 +404,87 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
 // that an adjusted sample never leaves the key tables: the largest error,
 // with 7/16 of the difference before it, is less than keyMargin_ steps.
 bool FastConverter::errorsInBounds(const fserr_state *fs, int cols) const {
-    const std::int32_t bound = kFserrScale * static_cast<std::int32_t>(std::min<sample>(maxval_, 255) + 1);
-    std::int32_t least = 0, most = 0;
-    for (const std::int32_t *err : {fs->this_red_err, fs->this_green_err, fs->this_blue_err})
-        for (int slot = 1; slot <= cols; ++slot) {
-            least = std::min(least, err[slot]);
-            most = std::max(most, err[slot]);
-        }
-    return least >= -bound && most <= bound;
+    // Both sums stay below 2^31 exactly when -bound <= err <= bound.
+    const std::uint32_t bound = kFserrScale * (std::min<sample>(maxval_, 255) + 1);
+    const std::int32_t *red = fs->this_red_err, *green = fs->this_green_err, *blue = fs->this_blue_err;
+    std::uint32_t sums = 0;
+    for (int slot = 1; slot <= cols; ++slot)
+        for (const std::uint32_t err : {static_cast<std::uint32_t>(red[slot]), static_cast<std::uint32_t>(green[slot]),
+                                        static_cast<std::uint32_t>(blue[slot])})
+            sums |= (err + bound) | (bound - err);
+    return sums >> 31 == 0;
 }
 
-// Floyd-Steinberg along one row as convertDithered does it, with what one
-// pixel hands the next kept in registers: the share carried ahead, and the
-// next row's slots still gathering shares, each written once when complete
-// (the row then needs no clearing first). Each pixel's error is the
-// previous row's slot plus the share carried; the slot is left holding it
-// as the plain loop leaves it. The colour's table index comes from the key
-// tables (clamping and spreading in one load), and what it carries ahead
-// from the chosen colour's precomputed shares: the adjusted sample's share
-// is ready before the lookup ends.
+// Floyd-Steinberg along one row as convertDithered does it, shortening
+// what each pixel waits for from the one before. A pixel's error is its
+// slot with the previous pixel's adjusted sample's share ahead (both known
+// early) less the share ahead of the colour chosen for it, the last to
+// arrive. One load per channel then gives the clamped sample and its bits
+// of the colour's index, and one more the colour. The loop keeps the
+// adjusted and chosen colours; the shares ahead left in this row's slots
+// and the next row's slots (each written whole, so the row needs no
+// clearing first) follow from them after the row, in loops that vectorize.
 template <typename Word, bool LeftToRight, typename Choose>
-void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs,
-                              const std::uint64_t *const keys[3], Choose choose) {
+void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const DitherKeys &tables,
+                              Choose choose) {
     using P = Packing<Word>;
     const sample *scale = scale_.data();
     const std::size_t padded = static_cast<std::size_t>(cols) + 4;
     if (diffs_.size() < 3 * padded)
         diffs_.resize(3 * padded);
-    // One channel's state along the row.
-    struct Channel {
-        const std::int32_t *thisErr;
-        const std::uint64_t *keys;
-        std::int32_t *diffs;        // diffs[col + 2]: the pixel's difference; 0 beyond the row
-        std::ptrdiff_t carried = 0;  // the share ahead from the pixel before
-        std::ptrdiff_t adjusted = 0;
-    };
-    Channel red{fs->this_red_err, keys[0], diffs_.data()};
-    Channel green{fs->this_green_err, keys[1], diffs_.data() + padded};
-    Channel blue{fs->this_blue_err, keys[2], diffs_.data() + 2 * padded};
-    // The pixel's adjusted sample; returns its key bits.
-    const auto adjust = [](Channel &c, int col, sample original) {
-        const std::uint64_t *keys = c.keys + original;  // before the error arrives
-        const std::ptrdiff_t err = c.thisErr[col + 1] + c.carried;
-        // Division truncating toward zero, as in floydAdjustColor.
-        const std::uint64_t key = keys[err / kFserrScale];
-        c.adjusted = static_cast<std::ptrdiff_t>(key >> 32);
-        return static_cast<std::uint32_t>(key);
-    };
-    const auto spread = [](Channel &c, int col, sample chosen, std::int32_t chosenAhead) {
-        c.diffs[col + 2] = static_cast<std::int32_t>(c.adjusted) - static_cast<std::int32_t>(chosen);
-        c.carried = c.adjusted * kShareAhead - chosenAhead;
+    // [col + 2]: the differences of column col, and 0 on either side.
+    std::int32_t *diffs[3] = {diffs_.data(), diffs_.data() + padded, diffs_.data() + 2 * padded};
+    const DitherKeys *t = &tables;
+    std::int32_t *thisErr[3] = {fs->this_red_err, fs->this_green_err, fs->this_blue_err};
+    std::int32_t *nextErr[3] = {fs->next_red_err, fs->next_green_err, fs->next_blue_err};
+    const int first = LeftToRight ? 0 : cols - 1;
+    std::ptrdiff_t slotRed = thisErr[0][first + 1], slotGreen = thisErr[1][first + 1], slotBlue = thisErr[2][first + 1];
+    std::ptrdiff_t aheadRed = 0, aheadGreen = 0, aheadBlue = 0;
+    // The adjusted sample, from kKeyMargin up: original + (slot - ahead) /
+    // kFserrScale truncating toward zero, as in floydAdjustColor. With the
+    // original and the margin added first in whole steps, the sum is never
+    // negative, and the division floors once the error, when negative, is
+    // raised by one step less one.
+    const auto at = [](std::ptrdiff_t slot, std::ptrdiff_t ahead, sample original) {
+        const std::ptrdiff_t raised = slot + (static_cast<std::ptrdiff_t>(original) + kKeyMargin) * kFserrScale;
+        const std::size_t floor = static_cast<std::size_t>(raised - ahead);
+        const std::size_t up = static_cast<std::size_t>(raised + (kFserrScale - 1) - ahead);
+        // A select, not a branch: the error's sign goes either way at random.
+        const std::size_t sum = slot < ahead ? up : floor;
+        return sum / static_cast<std::size_t>(kFserrScale);
     };
     for (int i = 0; i < cols; ++i) {
         const int col = LeftToRight ? i : cols - 1 - i;
+        // The slot ahead: beyond either end a guard slot, never read back.
+        const int next = LeftToRight ? col + 2 : col;
         const Word w = row[col];
-        const std::uint32_t key = adjust(red, col, scale[P::red(w)]) | adjust(green, col, scale[P::green(w)]) |
-                                  adjust(blue, col, scale[P::blue(w)]);
-        const auto &chosen = choose(key, red.adjusted, green.adjusted, blue.adjusted);
-        const sample r = chosen.color.r, g = chosen.color.g, b = chosen.color.b;
-        spread(red, col, r, chosen.aheadRed);
-        spread(green, col, g, chosen.aheadGreen);
-        spread(blue, col, b, chosen.aheadBlue);
+        const std::size_t atRed = at(slotRed, aheadRed, scale[P::red(w)]);
+        const std::size_t atGreen = at(slotGreen, aheadGreen, scale[P::green(w)]);
+        const std::size_t atBlue = at(slotBlue, aheadBlue, scale[P::blue(w)]);
+        slotRed = thisErr[0][next] + t->shares[0][atRed];
+        slotGreen = thisErr[1][next] + t->shares[1][atGreen];
+        slotBlue = thisErr[2][next] + t->shares[2][atBlue];
+        const std::int32_t red = t->clamped[atRed], green = t->clamped[atGreen], blue = t->clamped[atBlue];
+        const std::uint32_t chosen = choose(t->keys[0][atRed] | t->keys[1][atGreen] | t->keys[2][atBlue], red, green, blue);
+        const sample r = (chosen >> 16) & 0xFF, g = (chosen >> 8) & 0xFF, b = chosen & 0xFF;
+        aheadRed = static_cast<std::ptrdiff_t>(r) * kShareAhead;
+        aheadGreen = static_cast<std::ptrdiff_t>(g) * kShareAhead;
+        aheadBlue = static_cast<std::ptrdiff_t>(b) * kShareAhead;
+        diffs[0][col + 2] = red - static_cast<std::int32_t>(r);
+        diffs[1][col + 2] = green - static_cast<std::int32_t>(g);
+        diffs[2][col + 2] = blue - static_cast<std::int32_t>(b);
         out[col] = pixel{r, g, b};
     }
-    // The shares of the differences: 7/16 of each ahead in this row (the
-    // slot the next pixel read), and the next row's slots whole, written
-    // once each (the row then needs no clearing first).
-    std::int32_t *thisErr[3] = {fs->this_red_err, fs->this_green_err, fs->this_blue_err};
-    std::int32_t *nextErr[3] = {fs->next_red_err, fs->next_green_err, fs->next_blue_err};
-    for (int k = 0; k < 3; ++k) {
-        std::int32_t *d = diffs_.data() + k * padded;
+    for (unsigned k = 0; k < 3; ++k) {
+        std::int32_t *d = diffs[k];
         d[0] = d[1] = d[cols + 2] = d[cols + 3] = 0;
         std::int32_t *thisRow = thisErr[k], *nextRow = nextErr[k];
-        const std::int32_t *ahead = LeftToRight ? d : d + 2;      // the pixel whose share ahead lands in a slot
-        const std::int32_t *behind = LeftToRight ? d + 2 : d;     // 3/16 behind below
-        const std::int32_t *aheadBelow = LeftToRight ? d : d + 2;  // 1/16 ahead below
+        // Slot s takes the share ahead of column s - 1 going right, s + 1 going left.
         for (int slot = 0; slot < cols + 2; ++slot) {
-            thisRow[slot] += ahead[slot] * kShareAhead;
-            nextRow[slot] = behind[slot] * kShareBehindBelow + d[slot + 1] * kShareBelow + aheadBelow[slot] * kShareAheadBelow;
+            const std::int32_t before = d[slot], under = d[slot + 1], after = d[slot + 2];
+            thisRow[slot] += (LeftToRight ? before : after) * kShareAhead;
+            nextRow[slot] = (LeftToRight ? after : before) * kShareBehindBelow + under * kShareBelow +
+                            (LeftToRight ? before : after) * kShareAheadBelow;
         }
     }
     floydSwitchDir(fs);

@@ -95,18 +95,25 @@ private:
     void convertPlain(const Word *row, int cols, pixel *out);
     template <typename Word, bool LeftToRight, bool Cells>
     void convertDithered(const Word *row, int cols, pixel *out, fserr_state *fs);
-    // What a dithered pixel needs of its chosen colour: the colour, and the
-    // share of its samples carried ahead (kShareAhead times each). 32 bytes:
-    // one shift from a table slot to its entry.
-    struct alignas(32) DitherColor {
-        pixel color;
-        std::int32_t aheadRed, aheadGreen, aheadBlue;
+    // For dithering through the colour table or the cells: for an adjusted
+    // sample before clamping (0..maxval and kKeyMargin on either side, from
+    // 0 up), its clamped value's bits of the colour's index in the table
+    // (the three channels' or'ed make the index), its share ahead, and the
+    // clamped value. Of a fixed size, so that one address reaches them all.
+    static constexpr int kKeyMargin = 512;
+    static constexpr int kKeySpan = 256 + 2 * kKeyMargin;
+    struct DitherKeys {
+        std::uint32_t keys[3][kKeySpan];
+        std::int32_t clamped[kKeySpan];
+        std::int32_t shares[3][kKeySpan];
     };
     bool errorsInBounds(const fserr_state *fs, int cols) const;
     template <typename Word, bool LeftToRight, typename Choose>
-    void ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const std::uint64_t *const keys[3],
-                   Choose choose);
-    void makeKeyTables(const std::vector<std::uint32_t> &spread, std::vector<std::uint64_t> keys[3]) const;
+    void ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const DitherKeys &tables, Choose choose);
+    std::unique_ptr<DitherKeys> makeDitherKeys(const std::vector<std::uint32_t> &spread) const;
+    bool makeSpread();
+    void *allocateTable(std::size_t bytes, std::size_t *mapped) const;
+    void makeDitherTable();
 
     bool quiet_ = false;
     bool deferMessages_ = false;
@@ -123,15 +130,15 @@ private:
     std::size_t directMapped_ = 0;  // its bytes when mapped, 0 from calloc
     std::uint64_t expectedPixels_ = 0;
     std::vector<std::uint32_t> spread_;  // sample -> its bits 3 apart
-    // For dithering: an adjusted sample before clamping (maxval + 1 values
-    // and keyMargin_ on either side) -> its clamped value's bits, spread and
-    // shifted for red, green and blue, so that a colour's table index is the
-    // three or'ed together (low 32 bits), and the clamped value (high 32
-    // bits); for the direct table and for the cells.
-    std::vector<std::uint64_t> directKeys_[3];
-    std::vector<std::uint64_t> cellKeys_[3];
-    std::int32_t keyMargin_ = 0;
-    std::vector<DitherColor> ditherColors_;  // by direct table slot (entry 0 unused)
+    // Dithering up to maxval 63 goes through a table like the direct one
+    // (the same index) of the nearest colours themselves, packed with
+    // kKnownColor, 0 when not yet searched: one load from a colour to what
+    // it spreads. Made on the first dithered row instead of the direct one.
+    bool ditherWanted_ = false;
+    std::uint32_t *ditherTable_ = nullptr;
+    std::size_t ditherMapped_ = 0;
+    std::unique_ptr<DitherKeys> ditherKeys_;
+    std::unique_ptr<DitherKeys> cellKeys_;
     std::vector<std::int32_t> diffs_;  // a dithered row's differences, by channel
     // Memo of 2^kMemoBits colours otherwise.
     struct MemoSlot {
