@@ -428,7 +428,6 @@ template <typename Word, bool LeftToRight, typename Choose>
 void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const DitherKeys &tables,
                               Choose choose) {
     using P = Packing<Word>;
-    const sample *scale = scale_.data();
     const std::size_t padded = static_cast<std::size_t>(cols) + 4;
     if (diffs_.size() < 3 * padded)
         diffs_.resize(3 * padded);
@@ -445,31 +444,40 @@ void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state
     // original and the margin added first in whole steps, the sum is never
     // negative, and the division floors once the error, when negative, is
     // raised by one step less one.
-    const auto at = [](std::ptrdiff_t slot, std::ptrdiff_t ahead, sample original) {
-        const std::ptrdiff_t raised = slot + (static_cast<std::ptrdiff_t>(original) + kKeyMargin) * kFserrScale;
+    const auto at = [](std::ptrdiff_t slot, std::ptrdiff_t ahead, std::int32_t raisedOriginal) {
+        const std::ptrdiff_t raised = slot + raisedOriginal;
         const std::size_t floor = static_cast<std::size_t>(raised - ahead);
         const std::size_t up = static_cast<std::size_t>(raised + (kFserrScale - 1) - ahead);
         // A select, not a branch: the error's sign goes either way at random.
         const std::size_t sum = slot < ahead ? up : floor;
         return sum / static_cast<std::size_t>(kFserrScale);
     };
+    if (raisedScale_.size() != scale_.size()) {
+        raisedScale_.resize(scale_.size());
+        for (std::size_t v = 0; v < scale_.size(); ++v)
+            raisedScale_[v] = (static_cast<std::int32_t>(scale_[v]) + kKeyMargin) * kFserrScale;
+    }
+    const std::int32_t *raisedScale = raisedScale_.data();
+    // Multiplied as read (not a constant the compiler splits into shifts
+    // and adds): one instruction.
+    const std::ptrdiff_t shareAhead = shareAhead_;
     for (int i = 0; i < cols; ++i) {
         const int col = LeftToRight ? i : cols - 1 - i;
         // The slot ahead: beyond either end a guard slot, never read back.
         const int next = LeftToRight ? col + 2 : col;
         const Word w = row[col];
-        const std::size_t atRed = at(slotRed, aheadRed, scale[P::red(w)]);
-        const std::size_t atGreen = at(slotGreen, aheadGreen, scale[P::green(w)]);
-        const std::size_t atBlue = at(slotBlue, aheadBlue, scale[P::blue(w)]);
+        const std::size_t atRed = at(slotRed, aheadRed, raisedScale[P::red(w)]);
+        const std::size_t atGreen = at(slotGreen, aheadGreen, raisedScale[P::green(w)]);
+        const std::size_t atBlue = at(slotBlue, aheadBlue, raisedScale[P::blue(w)]);
         slotRed = thisErr[0][next] + t->shares[0][atRed];
         slotGreen = thisErr[1][next] + t->shares[1][atGreen];
         slotBlue = thisErr[2][next] + t->shares[2][atBlue];
         const std::int32_t red = t->clamped[atRed], green = t->clamped[atGreen], blue = t->clamped[atBlue];
         const std::uint32_t chosen = choose(t->keys[0][atRed] | t->keys[1][atGreen] | t->keys[2][atBlue], red, green, blue);
         const sample r = (chosen >> 16) & 0xFF, g = (chosen >> 8) & 0xFF, b = chosen & 0xFF;
-        aheadRed = static_cast<std::ptrdiff_t>(r) * kShareAhead;
-        aheadGreen = static_cast<std::ptrdiff_t>(g) * kShareAhead;
-        aheadBlue = static_cast<std::ptrdiff_t>(b) * kShareAhead;
+        aheadRed = static_cast<std::ptrdiff_t>(r) * shareAhead;
+        aheadGreen = static_cast<std::ptrdiff_t>(g) * shareAhead;
+        aheadBlue = static_cast<std::ptrdiff_t>(b) * shareAhead;
         diffs[0][col + 2] = red - static_cast<std::int32_t>(r);
         diffs[1][col + 2] = green - static_cast<std::int32_t>(g);
         diffs[2][col + 2] = blue - static_cast<std::int32_t>(b);

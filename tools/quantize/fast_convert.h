@@ -140,6 +140,8 @@ private:
     std::unique_ptr<DitherKeys> ditherKeys_;
     std::unique_ptr<DitherKeys> cellKeys_;
     std::vector<std::int32_t> diffs_;  // a dithered row's differences, by channel
+    std::vector<std::int32_t> raisedScale_;  // (scale_[v] + kKeyMargin) * kFserrScale
+    std::ptrdiff_t shareAhead_ = kShareAhead;
     // Memo of 2^kMemoBits colours otherwise.
     struct MemoSlot {
         std::uint64_t key;  // colour + 1 (0: empty)
