@@ -235,25 +235,29 @@ inline std::uint32_t FastConverter::cellChoice(std::uint32_t key, sample r, samp
         const pixel c = colors_[fallbackCells_ > kCellsBeforeCache ? lookup(r, g, b) : index_.nearestDistinct(r, g, b)];
         return packColor(c.r, c.g, c.b);
     }
+    auto distance = [r, g, b](std::uint32_t c) {
+        const std::int32_t dr = static_cast<std::int32_t>(c >> 16) - static_cast<std::int32_t>(r);
+        const std::int32_t dg = static_cast<std::int32_t>((c >> 8) & 0xFF) - static_cast<std::int32_t>(g);
+        const std::int32_t db = static_cast<std::int32_t>(c & 0xFF) - static_cast<std::int32_t>(b);
+        return static_cast<std::uint32_t>(dr * dr + dg * dg + db * db);
+    };
     const std::uint32_t list = cellLists_[cell - 1u];
     const std::uint32_t count = list & 0xFF;
-    std::uint32_t best = list >> 8;
-    if (count != 1) {
-        const std::uint32_t *cand = cellPool_.data() + best;
-        auto distance = [r, g, b](std::uint32_t c) {
-            const std::int32_t dr = static_cast<std::int32_t>(c >> 16) - static_cast<std::int32_t>(r);
-            const std::int32_t dg = static_cast<std::int32_t>((c >> 8) & 0xFF) - static_cast<std::int32_t>(g);
-            const std::int32_t db = static_cast<std::int32_t>(c & 0xFF) - static_cast<std::int32_t>(b);
-            return static_cast<std::uint32_t>(dr * dr + dg * dg + db * db);
-        };
-        best = cand[0];
-        std::uint32_t bestDistance = distance(best);
-        for (std::uint32_t k = 1; k < count; ++k) {
-            const std::uint32_t d = distance(cand[k]);
-            const bool nearer = d < bestDistance;
-            best = nearer ? cand[k] : best;
-            bestDistance = nearer ? d : bestDistance;
-        }
+    if (count <= 2) {
+        // Most cells: both compared, whether one or two, without a branch
+        // that would go either way.
+        const std::uint64_t pair = cellPairs_[cell - 1u];
+        const auto first = static_cast<std::uint32_t>(pair), second = static_cast<std::uint32_t>(pair >> 32);
+        return distance(second) < distance(first) ? second : first;
+    }
+    const std::uint32_t *cand = cellPool_.data() + (list >> 8);
+    std::uint32_t best = cand[0];
+    std::uint32_t bestDistance = distance(best);
+    for (std::uint32_t k = 1; k < count; ++k) {
+        const std::uint32_t d = distance(cand[k]);
+        const bool nearer = d < bestDistance;
+        best = nearer ? cand[k] : best;
+        bestDistance = nearer ? d : bestDistance;
     }
     return best;
 }
@@ -306,6 +310,9 @@ std::uint16_t FastConverter::storeCellList() {
     if (cellLists_.size() + 1 >= kFallbackCell ||
         (count > 1 && cellPool_.size() + count > cellPoolLimit_))
         return fallbackCell();
+    // The pairs follow the lists; one left over by a failed allocation goes.
+    cellPairs_.resize(cellLists_.size());
+    cellPairs_.push_back(cellKey_[0] | (std::uint64_t{cellKey_[count > 1 ? 1 : 0]} << 32));
     if (count == 1) {
         cellLists_.push_back((cellKey_[0] << 8) | 1);
     } else {

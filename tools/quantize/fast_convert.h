@@ -166,6 +166,9 @@ private:
     std::vector<std::uint32_t> cellSpread_;  // sample -> its cell's bits 3 apart
     std::vector<std::uint32_t> cellLists_;
     std::vector<std::uint32_t> cellPool_;  // packed colours
+    // By list: its first two colours, or its one twice (lists of more
+    // than two are scanned).
+    std::vector<std::uint64_t> cellPairs_;
     std::unordered_map<std::u32string, std::uint16_t> cellListNumbers_;
     std::vector<std::uint32_t> cellScratch_;
     std::u32string cellKey_;
