@@ -480,9 +480,9 @@ void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state
         const std::size_t atRed = at(slotRed, aheadRed, raisedScale[P::red(w)]);
         const std::size_t atGreen = at(slotGreen, aheadGreen, raisedScale[P::green(w)]);
         const std::size_t atBlue = at(slotBlue, aheadBlue, raisedScale[P::blue(w)]);
-        slotRed = thisErr[0][next] + t->shares[0][atRed];
-        slotGreen = thisErr[1][next] + t->shares[1][atGreen];
-        slotBlue = thisErr[2][next] + t->shares[2][atBlue];
+        slotRed = static_cast<std::ptrdiff_t>(thisErr[0][next]) + t->shares[0][atRed];
+        slotGreen = static_cast<std::ptrdiff_t>(thisErr[1][next]) + t->shares[1][atGreen];
+        slotBlue = static_cast<std::ptrdiff_t>(thisErr[2][next]) + t->shares[2][atBlue];
         const std::int32_t red = t->clamped[atRed], green = t->clamped[atGreen], blue = t->clamped[atBlue];
         const std::uint32_t chosen = choose(t->keys[0][atRed] | t->keys[1][atGreen] | t->keys[2][atBlue], red, green, blue);
         const sample r = (chosen >> 16) & 0xFF, g = (chosen >> 8) & 0xFF, b = chosen & 0xFF;

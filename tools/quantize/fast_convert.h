@@ -105,7 +105,7 @@ private:
     struct DitherKeys {
         std::uint32_t keys[3][kKeySpan];
         std::int32_t clamped[kKeySpan];
-        std::int32_t shares[3][kKeySpan];
+        std::int64_t shares[3][kKeySpan];
     };
     bool errorsInBounds(const fserr_state *fs, int cols) const;
     template <typename Word, bool LeftToRight, typename Choose>
