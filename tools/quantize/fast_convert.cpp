@@ -385,14 +385,15 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
         makeDitherTable();
     if (!useCells_ && ditherTable_ == nullptr && directWanted_)
         makeDirectTable();
-    if (useCells_ && cellKeys_ != nullptr && errorsInBounds(fs, cols)) {
+    const bool scratch = ditherScratch(cols);
+    if (useCells_ && cellKeys_ != nullptr && scratch && errorsInBounds(fs, cols)) {
         const auto choose = [this](std::uint32_t key, sample r, sample g, sample b) { return cellChoice(key, r, g, b); };
         fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, *cellKeys_, choose)
                           : ditherRow<Word, false>(row, cols, out, fs, *cellKeys_, choose);
     } else if (useCells_) {
         fs->left_to_right ? convertDithered<Word, true, true>(row, cols, out, fs)
                           : convertDithered<Word, false, true>(row, cols, out, fs);
-    } else if (ditherTable_ != nullptr && errorsInBounds(fs, cols)) {
+    } else if (ditherTable_ != nullptr && scratch && errorsInBounds(fs, cols)) {
         std::uint32_t *table = ditherTable_;
         const auto choose = [this, table](std::uint32_t key, sample r, sample g, sample b) {
             std::uint32_t &known = table[key];
@@ -408,6 +409,24 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
         fs->left_to_right ? convertDithered<Word, true, false>(row, cols, out, fs)
                           : convertDithered<Word, false, false>(row, cols, out, fs);
     }
+}
+
+// Makes what ditherRow needs for rows of cols pixels; false without the
+// memory for it (the plain loop then does the work).
+bool FastConverter::ditherScratch(int cols) {
+    try {
+        if (diffs_.size() < 3 * (static_cast<std::size_t>(cols) + 4))
+            diffs_.resize(3 * (static_cast<std::size_t>(cols) + 4));
+        if (raisedScale_.size() != scale_.size()) {
+            raisedScale_.resize(scale_.size());
+            for (std::size_t v = 0; v < scale_.size(); ++v)
+                raisedScale_[v] = (static_cast<std::int32_t>(scale_[v]) + kKeyMargin) * kFserrScale;
+        }
+    } catch (const std::bad_alloc &) {
+        raisedScale_.clear();
+        return false;
+    }
+    return true;
 }
 
 // Whether the errors this row reads stay within 1024 * (maxval + 1) (every
@@ -440,8 +459,6 @@ void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state
                               Choose choose) {
     using P = Packing<Word>;
     const std::size_t padded = static_cast<std::size_t>(cols) + 4;
-    if (diffs_.size() < 3 * padded)
-        diffs_.resize(3 * padded);
     // [col + 2]: the differences of column col, and 0 on either side.
     std::int32_t *diffs[3] = {diffs_.data(), diffs_.data() + padded, diffs_.data() + 2 * padded};
     const DitherKeys *t = &tables;
@@ -463,11 +480,6 @@ void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state
         const std::size_t sum = slot < ahead ? up : floor;
         return sum / static_cast<std::size_t>(kFserrScale);
     };
-    if (raisedScale_.size() != scale_.size()) {
-        raisedScale_.resize(scale_.size());
-        for (std::size_t v = 0; v < scale_.size(); ++v)
-            raisedScale_[v] = (static_cast<std::int32_t>(scale_[v]) + kKeyMargin) * kFserrScale;
-    }
     const std::int32_t *raisedScale = raisedScale_.data();
     // Multiplied as read (not a constant the compiler splits into shifts
     // and adds): one instruction.

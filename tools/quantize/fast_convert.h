@@ -108,6 +108,7 @@ private:
         std::int64_t shares[3][kKeySpan];
     };
     bool errorsInBounds(const fserr_state *fs, int cols) const;
+    bool ditherScratch(int cols);
     template <typename Word, bool LeftToRight, typename Choose>
     void ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const DitherKeys &tables, Choose choose);
     std::unique_ptr<DitherKeys> makeDitherKeys(const std::vector<std::uint32_t> &spread) const;
