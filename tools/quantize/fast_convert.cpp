@@ -248,8 +248,8 @@ inline std::uint32_t FastConverter::cellChoice(std::uint32_t key, sample r, samp
     const std::uint32_t list = cellLists_[cell - 1u];
     const std::uint32_t count = list & 0xFF;
     if (count <= 2) {
-        // Most cells: both compared, whether one or two, without a branch
-        // that would go either way.
+        // Most cells: their first two compared at once (a cell of one
+        // holds it twice), without reading the list.
         const std::uint64_t pair = cellPairs_[cell - 1u];
         const auto first = static_cast<std::uint32_t>(pair), second = static_cast<std::uint32_t>(pair >> 32);
         return distance(second) < distance(first) ? second : first;
@@ -385,30 +385,37 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
         makeDitherTable();
     if (!useCells_ && ditherTable_ == nullptr && directWanted_)
         makeDirectTable();
-    const bool scratch = ditherScratch(cols);
-    if (useCells_ && cellKeys_ != nullptr && scratch && errorsInBounds(fs, cols)) {
-        const auto choose = [this](std::uint32_t key, sample r, sample g, sample b) { return cellChoice(key, r, g, b); };
-        fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, *cellKeys_, choose)
-                          : ditherRow<Word, false>(row, cols, out, fs, *cellKeys_, choose);
-    } else if (useCells_) {
+    const bool tables = useCells_ ? cellKeys_ != nullptr : ditherTable_ != nullptr;
+    if (tables && ditherScratch(cols) && errorsInBounds(fs, cols)) {
+        if (useCells_) {
+            const auto choose = [this](std::uint32_t key, sample r, sample g, sample b) {
+                return cellChoice(key, r, g, b);
+            };
+            fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, *cellKeys_, choose)
+                              : ditherRow<Word, false>(row, cols, out, fs, *cellKeys_, choose);
+        } else {
+            std::uint32_t *table = ditherTable_;
+            const auto choose = [this, table](std::uint32_t key, sample r, sample g, sample b) {
+                std::uint32_t &known = table[key];
+                if (known == 0) {
+                    const pixel c = colors_[index_.nearestDistinct(r, g, b)];
+                    known = packColor(c.r, c.g, c.b) | kKnownColor;
+                }
+                return known;
+            };
+            fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, *ditherKeys_, choose)
+                              : ditherRow<Word, false>(row, cols, out, fs, *ditherKeys_, choose);
+        }
+        return;
+    }
+    // Without the tables or the memory for a row, or errors beyond those
+    // the tables allow.
+    if (useCells_)
         fs->left_to_right ? convertDithered<Word, true, true>(row, cols, out, fs)
                           : convertDithered<Word, false, true>(row, cols, out, fs);
-    } else if (ditherTable_ != nullptr && scratch && errorsInBounds(fs, cols)) {
-        std::uint32_t *table = ditherTable_;
-        const auto choose = [this, table](std::uint32_t key, sample r, sample g, sample b) {
-            std::uint32_t &known = table[key];
-            if (known == 0) {
-                const pixel c = colors_[index_.nearestDistinct(r, g, b)];
-                known = packColor(c.r, c.g, c.b) | kKnownColor;
-            }
-            return known;
-        };
-        fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, *ditherKeys_, choose)
-                          : ditherRow<Word, false>(row, cols, out, fs, *ditherKeys_, choose);
-    } else {
+    else
         fs->left_to_right ? convertDithered<Word, true, false>(row, cols, out, fs)
                           : convertDithered<Word, false, false>(row, cols, out, fs);
-    }
 }
 
 // Makes what ditherRow needs for rows of cols pixels; false without the
@@ -432,7 +439,7 @@ bool FastConverter::ditherScratch(int cols) {
 // Whether the errors this row reads stay within 1024 * (maxval + 1) (every
 // row the dithering itself makes does, 9/16 of one difference at most), so
 // that an adjusted sample never leaves the key tables: the largest error,
-// with 7/16 of the difference before it, is less than keyMargin_ steps.
+// with 7/16 of the difference before it, is less than kKeyMargin steps.
 bool FastConverter::errorsInBounds(const fserr_state *fs, int cols) const {
     // Both sums stay below 2^31 exactly when -bound <= err <= bound.
     const std::uint32_t bound = kFserrScale * (std::min<sample>(maxval_, 255) + 1);
@@ -451,9 +458,9 @@ bool FastConverter::errorsInBounds(const fserr_state *fs, int cols) const {
 // early) less the share ahead of the colour chosen for it, the last to
 // arrive. One load per channel then gives the clamped sample and its bits
 // of the colour's index, and one more the colour. The loop keeps the
-// adjusted and chosen colours; the shares ahead left in this row's slots
-// and the next row's slots (each written whole, so the row needs no
-// clearing first) follow from them after the row, in loops that vectorize.
+// differences; the shares ahead left in this row's slots and the next
+// row's slots (each written whole, so the row needs no clearing first)
+// follow from them after the row, in loops that vectorize.
 template <typename Word, bool LeftToRight, typename Choose>
 void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const DitherKeys &tables,
                               Choose choose) {

@@ -9,6 +9,10 @@
 // table appears only when there is no memory for the cache at all; the
 // search then answers alone, with the same colours.
 //
+// Dithering up to maxval 63 goes through a table in the direct table's
+// order holding the nearest colours themselves (4 bytes a colour), so that
+// one load takes a colour to what it spreads to its neighbours.
+//
 // Dithering above maxval 63 (up to 255) goes through a grid of small cells
 // instead. A dithered photograph meets millions of distinct colours, each
 // once or twice, scattered over a table far larger than the processor's
@@ -95,11 +99,12 @@ private:
     void convertPlain(const Word *row, int cols, pixel *out);
     template <typename Word, bool LeftToRight, bool Cells>
     void convertDithered(const Word *row, int cols, pixel *out, fserr_state *fs);
-    // For dithering through the colour table or the cells: for an adjusted
-    // sample before clamping (0..maxval and kKeyMargin on either side, from
-    // 0 up), its clamped value's bits of the colour's index in the table
-    // (the three channels' or'ed make the index), its share ahead, and the
-    // clamped value. Of a fixed size, so that one address reaches them all.
+    // For dithering through the colour table or the cells, indexed by an
+    // adjusted sample before clamping plus kKeyMargin (it lies within
+    // kKeyMargin of 0..maxval): its clamped value's bits of the colour's
+    // index in the table (the three channels' or'ed make the index), the
+    // clamped value's share ahead, and the clamped value. Of a fixed size,
+    // so that one address reaches them all.
     static constexpr int kKeyMargin = 512;
     static constexpr int kKeySpan = 256 + 2 * kKeyMargin;
     struct DitherKeys {
