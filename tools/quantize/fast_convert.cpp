@@ -46,6 +46,9 @@ constexpr std::size_t kCellSearchLimit = 48;
 
 inline std::uint32_t packColor(sample r, sample g, sample b) { return (r << 16) | (g << 8) | b; }
 
+// A colour of the dithering table found by the search (never 0).
+constexpr std::uint32_t kKnownColor = std::uint32_t{1} << 24;
+
 }  // namespace
 
 FastConverter::FastConverter(const color_count *colormap, int ncolors, sample maxval, SampleScale scale)
@@ -65,6 +68,7 @@ void FastConverter::init() {
         ++bits_;
     directWanted_ = 3 * bits_ <= kDirectMaxBits && index_.distinctCount() < 65535;
     useCells_ = maxval_ <= 255 && 3 * bits_ > kCellsAboveBits;
+    ditherWanted_ = 3 * bits_ <= kCellsAboveBits;
     if (!directWanted_)
         makeMemo();
 }
@@ -92,7 +96,9 @@ void FastConverter::prepare(bool dithered) {
     // As the first row of each kind does it.
     if (dithered && useCells_ && !cells_)
         makeCells();
-    if (directWanted_ && !(dithered && useCells_))
+    if (dithered && !useCells_ && ditherWanted_)
+        makeDitherTable();
+    if (directWanted_ && !(dithered && (useCells_ || ditherTable_ != nullptr)))
         makeDirectTable();
 }
 
@@ -102,16 +108,16 @@ const char *FastConverter::takeMessage() {
     return message;
 }
 
-void FastConverter::makeDirectTable() {
-    directWanted_ = false;
-    // Morton order: the bits of the three samples interleaved, so that
-    // nearby colours (neighbouring pixels, dithered variants of one
-    // colour) share cache lines and pages.
+// Morton order: the bits of the three samples interleaved, so that nearby
+// colours (neighbouring pixels, dithered variants of one colour) share
+// cache lines and pages.
+bool FastConverter::makeSpread() {
+    if (!spread_.empty())
+        return true;
     try {
         spread_.resize(std::size_t{1} << bits_);
     } catch (const std::bad_alloc &) {
-        makeMemo();
-        return;
+        return false;
     }
     for (sample v = 0; v < (sample{1} << bits_); ++v) {
         std::uint32_t spread = 0;
@@ -119,28 +125,59 @@ void FastConverter::makeDirectTable() {
             spread |= ((v >> bit) & 1u) << (3 * bit);
         spread_[v] = spread;
     }
-    const std::size_t bytes = (std::size_t{1} << (3 * bits_)) * sizeof(std::uint16_t);
-    if (bytes >= kHugePage) {
-        // Zeroed pages from the system, never cleared here: a run touches
-        // only the pages its colours fall in. A large image reads the table
-        // all over, and there a TLB miss per lookup would cost more than
-        // the search it saves, so it asks for huge pages (aligned to them).
-        void *area = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (area != MAP_FAILED) {
-            const auto start = reinterpret_cast<std::uintptr_t>(area);
-            const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
-            if (aligned > start)
-                munmap(area, aligned - start);
-            munmap(reinterpret_cast<void *>(aligned + bytes), start + kHugePage - aligned);
-            if (expectedPixels_ >= kHugePagePixels)
-                madvise(reinterpret_cast<void *>(aligned), bytes, MADV_HUGEPAGE);
-            direct_ = reinterpret_cast<std::uint16_t *>(aligned);
-            directMapped_ = bytes;
-        }
-    } else {
-        direct_ = static_cast<std::uint16_t *>(std::calloc(bytes, 1));
+    return true;
+}
+
+// Zeroed memory for a colour table of `bytes`; *mapped: its size when
+// mapped, 0 from calloc. Null without the memory.
+void *FastConverter::allocateTable(std::size_t bytes, std::size_t *mapped) const {
+    *mapped = 0;
+    // A table of half a huge page or more, read all over by a large image,
+    // still gains from one: without it, its hundreds of small pages miss
+    // the processor's first TLB.
+    if (bytes < kHugePage && !(2 * bytes >= kHugePage && expectedPixels_ >= kHugePagePixels))
+        return std::calloc(bytes, 1);
+    // Zeroed pages from the system, never cleared here: a run touches only
+    // the pages its colours fall in. A large image reads the table all
+    // over, and there a TLB miss per lookup would cost more than the search
+    // it saves, so it asks for huge pages (aligned to them).
+    const std::size_t whole = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void *area = mmap(nullptr, whole + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED)
+        return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(area);
+    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned > start)
+        munmap(area, aligned - start);
+    munmap(reinterpret_cast<void *>(aligned + whole), start + kHugePage - aligned);
+    if (expectedPixels_ >= kHugePagePixels)
+        madvise(reinterpret_cast<void *>(aligned), whole, MADV_HUGEPAGE);
+    *mapped = whole;
+    return reinterpret_cast<void *>(aligned);
+}
+
+// Without the memory for it, dithering goes through the direct table.
+void FastConverter::makeDitherTable() {
+    ditherWanted_ = false;
+    if (!makeSpread())
+        return;
+    try {
+        ditherKeys_ = makeDitherKeys(spread_);
+    } catch (const std::bad_alloc &) {
+        return;
     }
+    ditherTable_ = static_cast<std::uint32_t *>(
+        allocateTable((std::size_t{1} << (3 * bits_)) * sizeof(std::uint32_t), &ditherMapped_));
+}
+
+void FastConverter::makeDirectTable() {
+    directWanted_ = false;
+    if (!makeSpread()) {
+        makeMemo();
+        return;
+    }
+    direct_ = static_cast<std::uint16_t *>(
+        allocateTable((std::size_t{1} << (3 * bits_)) * sizeof(std::uint16_t), &directMapped_));
     if (direct_ == nullptr) {
         makeMemo();
         return;
@@ -217,6 +254,10 @@ FastConverter::~FastConverter() {
         munmap(direct_, directMapped_);
     else
         std::free(direct_);
+    if (ditherMapped_ != 0)
+        munmap(ditherTable_, ditherMapped_);
+    else
+        std::free(ditherTable_);
 }
 
 // The distinct colour number nearest to (r, g, b), through the cache.
@@ -241,32 +282,41 @@ inline std::uint32_t FastConverter::lookup(sample r, sample g, sample b) {
 // The colour of the cell's candidates nearest to (r, g, b), packed: the
 // first in map order at the least distance.
 inline std::uint32_t FastConverter::cellLookup(sample r, sample g, sample b) {
-    std::uint16_t &cell = cells_[(cellSpread_[r] << 2) | (cellSpread_[g] << 1) | cellSpread_[b]];
+    return cellChoice((cellSpread_[r] << 2) | (cellSpread_[g] << 1) | cellSpread_[b], r, g, b);
+}
+
+// The same for the cell at `key` of the grid.
+inline std::uint32_t FastConverter::cellChoice(std::uint32_t key, sample r, sample g, sample b) {
+    std::uint16_t &cell = cells_[key];
     if (cell == 0)
         cell = buildCell(r, g, b);
     if (cell == kFallbackCell) {
         const pixel c = colors_[fallbackCells_ > kCellsBeforeCache ? lookup(r, g, b) : index_.nearestDistinct(r, g, b)];
         return packColor(c.r, c.g, c.b);
     }
+    auto distance = [r, g, b](std::uint32_t c) {
+        const std::int32_t dr = static_cast<std::int32_t>(c >> 16) - static_cast<std::int32_t>(r);
+        const std::int32_t dg = static_cast<std::int32_t>((c >> 8) & 0xFF) - static_cast<std::int32_t>(g);
+        const std::int32_t db = static_cast<std::int32_t>(c & 0xFF) - static_cast<std::int32_t>(b);
+        return static_cast<std::uint32_t>(dr * dr + dg * dg + db * db);
+    };
     const std::uint32_t list = cellLists_[cell - 1u];
     const std::uint32_t count = list & 0xFF;
-    std::uint32_t best = list >> 8;
-    if (count != 1) {
-        const std::uint32_t *cand = cellPool_.data() + best;
-        auto distance = [r, g, b](std::uint32_t c) {
-            const std::int32_t dr = static_cast<std::int32_t>(c >> 16) - static_cast<std::int32_t>(r);
-            const std::int32_t dg = static_cast<std::int32_t>((c >> 8) & 0xFF) - static_cast<std::int32_t>(g);
-            const std::int32_t db = static_cast<std::int32_t>(c & 0xFF) - static_cast<std::int32_t>(b);
-            return static_cast<std::uint32_t>(dr * dr + dg * dg + db * db);
-        };
-        best = cand[0];
-        std::uint32_t bestDistance = distance(best);
-        for (std::uint32_t k = 1; k < count; ++k) {
-            const std::uint32_t d = distance(cand[k]);
-            const bool nearer = d < bestDistance;
-            best = nearer ? cand[k] : best;
-            bestDistance = nearer ? d : bestDistance;
-        }
+    if (count <= 2) {
+        // Most cells: their first two compared at once (a cell of one
+        // holds it twice), without reading the list.
+        const std::uint64_t pair = cellPairs_[cell - 1u];
+        const auto first = static_cast<std::uint32_t>(pair), second = static_cast<std::uint32_t>(pair >> 32);
+        return distance(second) < distance(first) ? second : first;
+    }
+    const std::uint32_t *cand = cellPool_.data() + (list >> 8);
+    std::uint32_t best = cand[0];
+    std::uint32_t bestDistance = distance(best);
+    for (std::uint32_t k = 1; k < count; ++k) {
+        const std::uint32_t d = distance(cand[k]);
+        const bool nearer = d < bestDistance;
+        best = nearer ? cand[k] : best;
+        bestDistance = nearer ? d : bestDistance;
     }
     return best;
 }
@@ -319,6 +369,9 @@ std::uint16_t FastConverter::storeCellList() {
     if (cellLists_.size() + 1 >= kFallbackCell ||
         (count > 1 && cellPool_.size() + count > cellPoolLimit_))
         return fallbackCell();
+    // The pairs follow the lists; one left over by a failed allocation goes.
+    cellPairs_.resize(cellLists_.size());
+    cellPairs_.push_back(cellKey_[0] | (std::uint64_t{cellKey_[count > 1 ? 1 : 0]} << 32));
     if (count == 1) {
         cellLists_.push_back((cellKey_[0] << 8) | 1);
     } else {
@@ -351,6 +404,24 @@ void FastConverter::makeCells() {
             spread |= ((v >> (cellShift_ + bit)) & 1u) << (3 * bit);
         cellSpread_[v] = spread;
     }
+    try {
+        cellKeys_ = makeDitherKeys(cellSpread_);
+    } catch (const std::bad_alloc &) {
+        cellKeys_.reset();  // the slower way through the same cells
+    }
+}
+
+std::unique_ptr<FastConverter::DitherKeys> FastConverter::makeDitherKeys(const std::vector<std::uint32_t> &spread) const {
+    auto tables = std::make_unique<DitherKeys>();
+    const std::int32_t maxval = static_cast<std::int32_t>(maxval_);
+    for (unsigned k = 0; k < 3; ++k)
+        for (std::int32_t at = 0; at < kKeySpan; ++at) {
+            const std::int32_t clamped = std::clamp(at - kKeyMargin, 0, maxval);
+            tables->keys[k][at] = spread[static_cast<std::size_t>(clamped)] << (2 - k);
+            tables->clamped[at] = clamped;
+            tables->shares[k][at] = clamped * kShareAhead;
+        }
+    return tables;
 }
 
 template <typename Word>
@@ -365,14 +436,151 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
     }
     if (useCells_ && !cells_)
         makeCells();
-    if (!useCells_ && directWanted_)
+    if (!useCells_ && ditherWanted_)
+        makeDitherTable();
+    if (!useCells_ && ditherTable_ == nullptr && directWanted_)
         makeDirectTable();
+    const bool tables = useCells_ ? cellKeys_ != nullptr : ditherTable_ != nullptr;
+    if (tables && ditherScratch(cols) && errorsInBounds(fs, cols)) {
+        if (useCells_) {
+            const auto choose = [this](std::uint32_t key, sample r, sample g, sample b) {
+                return cellChoice(key, r, g, b);
+            };
+            fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, *cellKeys_, choose)
+                              : ditherRow<Word, false>(row, cols, out, fs, *cellKeys_, choose);
+        } else {
+            std::uint32_t *table = ditherTable_;
+            const auto choose = [this, table](std::uint32_t key, sample r, sample g, sample b) {
+                std::uint32_t &known = table[key];
+                if (known == 0) {
+                    const pixel c = colors_[index_.nearestDistinct(r, g, b)];
+                    known = packColor(c.r, c.g, c.b) | kKnownColor;
+                }
+                return known;
+            };
+            fs->left_to_right ? ditherRow<Word, true>(row, cols, out, fs, *ditherKeys_, choose)
+                              : ditherRow<Word, false>(row, cols, out, fs, *ditherKeys_, choose);
+        }
+        return;
+    }
+    // Without the tables or the memory for a row, or errors beyond those
+    // the tables allow.
     if (useCells_)
         fs->left_to_right ? convertDithered<Word, true, true>(row, cols, out, fs)
                           : convertDithered<Word, false, true>(row, cols, out, fs);
     else
         fs->left_to_right ? convertDithered<Word, true, false>(row, cols, out, fs)
                           : convertDithered<Word, false, false>(row, cols, out, fs);
+}
+
+// Makes what ditherRow needs for rows of cols pixels; false without the
+// memory for it (the plain loop then does the work).
+bool FastConverter::ditherScratch(int cols) {
+    try {
+        if (diffs_.size() < 3 * (static_cast<std::size_t>(cols) + 4))
+            diffs_.resize(3 * (static_cast<std::size_t>(cols) + 4));
+        if (raisedScale_.size() != scale_.size()) {
+            raisedScale_.resize(scale_.size());
+            for (std::size_t v = 0; v < scale_.size(); ++v)
+                raisedScale_[v] = (static_cast<std::int32_t>(scale_[v]) + kKeyMargin) * kFserrScale;
+        }
+    } catch (const std::bad_alloc &) {
+        raisedScale_.clear();
+        return false;
+    }
+    return true;
+}
+
+// Whether the errors this row reads stay within 1024 * (maxval + 1) (every
+// row the dithering itself makes does, 9/16 of one difference at most), so
+// that an adjusted sample never leaves the key tables: the largest error,
+// with 7/16 of the difference before it, is less than kKeyMargin steps.
+bool FastConverter::errorsInBounds(const fserr_state *fs, int cols) const {
+    // Both sums stay below 2^31 exactly when -bound <= err <= bound.
+    const std::uint32_t bound = kFserrScale * (std::min<sample>(maxval_, 255) + 1);
+    const std::int32_t *red = fs->this_red_err, *green = fs->this_green_err, *blue = fs->this_blue_err;
+    std::uint32_t sums = 0;
+    for (int slot = 1; slot <= cols; ++slot)
+        for (const std::uint32_t err : {static_cast<std::uint32_t>(red[slot]), static_cast<std::uint32_t>(green[slot]),
+                                        static_cast<std::uint32_t>(blue[slot])})
+            sums |= (err + bound) | (bound - err);
+    return sums >> 31 == 0;
+}
+
+// Floyd-Steinberg along one row as convertDithered does it, shortening
+// what each pixel waits for from the one before. A pixel's error is its
+// slot with the previous pixel's adjusted sample's share ahead (both known
+// early) less the share ahead of the colour chosen for it, the last to
+// arrive. One load per channel then gives the clamped sample and its bits
+// of the colour's index, and one more the colour. The loop keeps the
+// differences; the shares ahead left in this row's slots and the next
+// row's slots (each written whole, so the row needs no clearing first)
+// follow from them after the row, in loops that vectorize.
+template <typename Word, bool LeftToRight, typename Choose>
+void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const DitherKeys &tables,
+                              Choose choose) {
+    using P = Packing<Word>;
+    const std::size_t padded = static_cast<std::size_t>(cols) + 4;
+    // [col + 2]: the differences of column col, and 0 on either side.
+    std::int32_t *diffs[3] = {diffs_.data(), diffs_.data() + padded, diffs_.data() + 2 * padded};
+    const DitherKeys *t = &tables;
+    std::int32_t *thisErr[3] = {fs->this_red_err, fs->this_green_err, fs->this_blue_err};
+    std::int32_t *nextErr[3] = {fs->next_red_err, fs->next_green_err, fs->next_blue_err};
+    const int first = LeftToRight ? 0 : cols - 1;
+    std::ptrdiff_t slotRed = thisErr[0][first + 1], slotGreen = thisErr[1][first + 1], slotBlue = thisErr[2][first + 1];
+    std::ptrdiff_t aheadRed = 0, aheadGreen = 0, aheadBlue = 0;
+    // The adjusted sample, from kKeyMargin up: original + (slot - ahead) /
+    // kFserrScale truncating toward zero, as in floydAdjustColor. With the
+    // original and the margin added first in whole steps, the sum is never
+    // negative, and the division floors once the error, when negative, is
+    // raised by one step less one.
+    const auto at = [](std::ptrdiff_t slot, std::ptrdiff_t ahead, std::int32_t raisedOriginal) {
+        const std::ptrdiff_t raised = slot + raisedOriginal;
+        const std::size_t floor = static_cast<std::size_t>(raised - ahead);
+        const std::size_t up = static_cast<std::size_t>(raised + (kFserrScale - 1) - ahead);
+        // A select, not a branch: the error's sign goes either way at random.
+        const std::size_t sum = slot < ahead ? up : floor;
+        return sum / static_cast<std::size_t>(kFserrScale);
+    };
+    const std::int32_t *raisedScale = raisedScale_.data();
+    // Multiplied as read (not a constant the compiler splits into shifts
+    // and adds): one instruction.
+    const std::ptrdiff_t shareAhead = shareAhead_;
+    for (int i = 0; i < cols; ++i) {
+        const int col = LeftToRight ? i : cols - 1 - i;
+        // The slot ahead: beyond either end a guard slot, never read back.
+        const int next = LeftToRight ? col + 2 : col;
+        const Word w = row[col];
+        const std::size_t atRed = at(slotRed, aheadRed, raisedScale[P::red(w)]);
+        const std::size_t atGreen = at(slotGreen, aheadGreen, raisedScale[P::green(w)]);
+        const std::size_t atBlue = at(slotBlue, aheadBlue, raisedScale[P::blue(w)]);
+        slotRed = static_cast<std::ptrdiff_t>(thisErr[0][next]) + t->shares[0][atRed];
+        slotGreen = static_cast<std::ptrdiff_t>(thisErr[1][next]) + t->shares[1][atGreen];
+        slotBlue = static_cast<std::ptrdiff_t>(thisErr[2][next]) + t->shares[2][atBlue];
+        const std::int32_t red = t->clamped[atRed], green = t->clamped[atGreen], blue = t->clamped[atBlue];
+        const std::uint32_t chosen = choose(t->keys[0][atRed] | t->keys[1][atGreen] | t->keys[2][atBlue], red, green, blue);
+        const sample r = (chosen >> 16) & 0xFF, g = (chosen >> 8) & 0xFF, b = chosen & 0xFF;
+        aheadRed = static_cast<std::ptrdiff_t>(r) * shareAhead;
+        aheadGreen = static_cast<std::ptrdiff_t>(g) * shareAhead;
+        aheadBlue = static_cast<std::ptrdiff_t>(b) * shareAhead;
+        diffs[0][col + 2] = red - static_cast<std::int32_t>(r);
+        diffs[1][col + 2] = green - static_cast<std::int32_t>(g);
+        diffs[2][col + 2] = blue - static_cast<std::int32_t>(b);
+        out[col] = pixel{r, g, b};
+    }
+    for (unsigned k = 0; k < 3; ++k) {
+        std::int32_t *d = diffs[k];
+        d[0] = d[1] = d[cols + 2] = d[cols + 3] = 0;
+        std::int32_t *thisRow = thisErr[k], *nextRow = nextErr[k];
+        // Slot s takes the share ahead of column s - 1 going right, s + 1 going left.
+        for (int slot = 0; slot < cols + 2; ++slot) {
+            const std::int32_t before = d[slot], under = d[slot + 1], after = d[slot + 2];
+            thisRow[slot] += (LeftToRight ? before : after) * kShareAhead;
+            nextRow[slot] = (LeftToRight ? after : before) * kShareBehindBelow + under * kShareBelow +
+                            (LeftToRight ? before : after) * kShareAheadBelow;
+        }
+    }
+    floydSwitchDir(fs);
 }
 
 template <typename Word>

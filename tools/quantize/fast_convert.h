@@ -9,6 +9,10 @@
 // table appears only when there is no memory for the cache at all; the
 // search then answers alone, with the same colours.
 //
+// Dithering up to maxval 63 goes through a table in the direct table's
+// order holding the nearest colours themselves (4 bytes a colour), so that
+// one load takes a colour to what it spreads to its neighbours.
+//
 // Dithering above maxval 63 (up to 255) goes through a grid of small cells
 // instead. A dithered photograph meets millions of distinct colours, each
 // once or twice, scattered over a table far larger than the processor's
@@ -94,6 +98,7 @@ private:
     void makeDirectTable();
     void makeCells();
     std::uint32_t cellLookup(sample r, sample g, sample b);
+    std::uint32_t cellChoice(std::uint32_t key, sample r, sample g, sample b);
     std::uint16_t buildCell(sample r, sample g, sample b);
     std::uint16_t storeCellList();
     std::uint16_t fallbackCell();
@@ -101,6 +106,27 @@ private:
     void convertPlain(const Word *row, int cols, pixel *out);
     template <typename Word, bool LeftToRight, bool Cells>
     void convertDithered(const Word *row, int cols, pixel *out, fserr_state *fs);
+    // For dithering through the colour table or the cells, indexed by an
+    // adjusted sample before clamping plus kKeyMargin (it lies within
+    // kKeyMargin of 0..maxval): its clamped value's bits of the colour's
+    // index in the table (the three channels' or'ed make the index), the
+    // clamped value's share ahead, and the clamped value. Of a fixed size,
+    // so that one address reaches them all.
+    static constexpr int kKeyMargin = 512;
+    static constexpr int kKeySpan = 256 + 2 * kKeyMargin;
+    struct DitherKeys {
+        std::uint32_t keys[3][kKeySpan];
+        std::int32_t clamped[kKeySpan];
+        std::int64_t shares[3][kKeySpan];
+    };
+    bool errorsInBounds(const fserr_state *fs, int cols) const;
+    bool ditherScratch(int cols);
+    template <typename Word, bool LeftToRight, typename Choose>
+    void ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const DitherKeys &tables, Choose choose);
+    std::unique_ptr<DitherKeys> makeDitherKeys(const std::vector<std::uint32_t> &spread) const;
+    bool makeSpread();
+    void *allocateTable(std::size_t bytes, std::size_t *mapped) const;
+    void makeDitherTable();
 
     bool quiet_ = false;
     bool deferMessages_ = false;
@@ -123,6 +149,18 @@ private:
     // table.
     std::vector<std::uint32_t> byteIndex_;
     std::vector<std::uint32_t> colorWords_;
+    // Dithering up to maxval 63 goes through a table like the direct one
+    // (the same index) of the nearest colours themselves, packed with
+    // kKnownColor, 0 when not yet searched: one load from a colour to what
+    // it spreads. Made on the first dithered row instead of the direct one.
+    bool ditherWanted_ = false;
+    std::uint32_t *ditherTable_ = nullptr;
+    std::size_t ditherMapped_ = 0;
+    std::unique_ptr<DitherKeys> ditherKeys_;
+    std::unique_ptr<DitherKeys> cellKeys_;
+    std::vector<std::int32_t> diffs_;  // a dithered row's differences, by channel
+    std::vector<std::int32_t> raisedScale_;  // (scale_[v] + kKeyMargin) * kFserrScale
+    std::ptrdiff_t shareAhead_ = kShareAhead;
     // Memo of 2^kMemoBits colours otherwise.
     struct MemoSlot {
         std::uint64_t key;  // colour + 1 (0: empty)
@@ -147,6 +185,9 @@ private:
     std::vector<std::uint32_t> cellSpread_;  // sample -> its cell's bits 3 apart
     std::vector<std::uint32_t> cellLists_;
     std::vector<std::uint32_t> cellPool_;  // packed colours
+    // By list: its first two colours, or its one twice (lists of more
+    // than two are scanned).
+    std::vector<std::uint64_t> cellPairs_;
     std::unordered_map<std::u32string, std::uint16_t> cellListNumbers_;
     std::vector<std::uint32_t> cellScratch_;
     std::u32string cellKey_;

@@ -311,9 +311,12 @@ Compared compare(std::mt19937 &rng, const Case &c) {
         });
         for (int side = 0; side < 2; ++side) {
             Values &out = side ? r.fast : r.oracle;
-            for (const std::int32_t *row : {fs[side]->this_red_err, fs[side]->this_green_err, fs[side]->this_blue_err})
+            // All six rows: the last row's, and the shares it carried ahead in the row before.
+            const fserr_state &e = *fs[side];
+            for (const std::int32_t *row : {e.this_red_err, e.this_green_err, e.this_blue_err, e.next_red_err,
+                                            e.next_green_err, e.next_blue_err})
                 out.insert(out.end(), row, row + cols + 2);
-            out.push_back(fs[side]->left_to_right);
+            out.push_back(e.left_to_right);
         }
     } else if (c.kind == Chosen) {
         // The program's map (the colours chosen, one black for the surplus)

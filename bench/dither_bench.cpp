@@ -1,0 +1,82 @@
+// The dithered conversion alone: every row of an image through a fresh
+// FastConverter, serpentine, from seeded starting errors, with the colour
+// map quantize would choose (or that of a map file). Reports the time a
+// pixel. Usage: dither_bench [benchmark flags] IMAGE [COLORS | MAPFILE]
+// (256 colours by default).
+#include <kestrum/colormap.h>
+#include <kestrum/common.h>
+#include <kestrum/ppm.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fast_convert.h"
+#include "floyd.h"
+#include "packed_colormap_source.h"
+#include "packed_image.h"
+
+using namespace quantize;
+
+namespace {
+
+struct Setup {
+    PackedImage image;
+    color_histogram map = nullptr;
+    int colors = 0;
+    sample maxval = 0;
+    SampleScale scale;
+};
+
+void convertAll(benchmark::State &state, const Setup &s) {
+    std::vector<pixel> out(static_cast<std::size_t>(s.image.cols));
+    for (auto _ : state) {
+        state.PauseTiming();
+        FastConverter converter(s.map, s.colors, s.maxval, s.scale);
+        converter.expectPixels(std::uint64_t(s.image.cols) * s.image.rows);
+        fserr_state fs;
+        initFserrSeeded(&fs, s.image.cols, 7);
+        state.ResumeTiming();
+        for (int row = 0; row < s.image.rows; ++row)
+            s.image.dispatch([&](auto word) {
+                converter.convert(s.image.row<decltype(word)>(row), s.image.cols, out.data(), &fs);
+            });
+        benchmark::DoNotOptimize(out.data());
+        state.PauseTiming();
+        freeFserr(&fs);
+        state.ResumeTiming();
+    }
+    const double pixels = double(s.image.cols) * s.image.rows;
+    state.counters["ns_per_pixel"] =
+        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    benchmark::Initialize(&argc, argv);
+    pm_init("dither_bench", 0);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: dither_bench [benchmark flags] IMAGE [COLORS | MAPFILE]\n");
+        return 1;
+    }
+    static Setup s;
+    s.image = readPackedImage(argv[1]);
+    const std::string what = argc > 2 ? argv[2] : "256";
+    if (what.find_first_not_of("0123456789") == std::string::npos) {
+        computeChosenColorMapPacked(s.image, std::atoi(what.c_str()), true, &s.map, &s.colors, &s.maxval, &s.scale);
+    } else {
+        const PackedImage map = readPackedImage(what.c_str());
+        computeColorMapFromMapPacked(s.image, map, &s.map, &s.colors, &s.scale);
+        s.maxval = map.maxval;
+    }
+    benchmark::RegisterBenchmark("dither", [](benchmark::State &state) { convertAll(state, s); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RunSpecifiedBenchmarks();
+    ppm_freecolorhist(s.map);
+    return 0;
+}
