@@ -3,7 +3,6 @@
 #include <kestrum/common.h>
 
 #include <algorithm>
-#include <new>
 
 #include "color_bucket.h"
 #include "colormap_rules.h"
@@ -37,11 +36,7 @@ void StreamingHistogram::makeSlots() {
     while (bits_ < 32 && (maxval_ >> bits_) != 0)
         ++bits_;
     direct_ = 3 * bits_ <= kDirectBits;
-    slots_.reset();
-    slots_.reset(static_cast<std::uint16_t *>(
-        std::calloc(direct_ ? std::size_t{1} << (3 * bits_) : kSlots, sizeof(std::uint16_t))));
-    if (!slots_)
-        throw std::bad_alloc();
+    slots_.assign(direct_ ? std::size_t{1} << (3 * bits_) : kSlots, 0);
     byteIndex_.clear();
     if (direct_ && scale_.size() <= 256) {
         const std::size_t n = scale_.size();
@@ -153,6 +148,7 @@ void StreamingHistogram::reserveAll() {
         v->reserve(limit);
     for (auto *v : {&counts_, &spare_, &first_, &oldCounts_, &oldFirst_})
         v->reserve(limit);
+    slots_.reserve(std::max<std::size_t>(std::size_t{1} << kDirectBits, kSlots));
     byteIndex_.reserve(3 * 256);
     // A halving at most for each bit of the maxval.
     halvings_.reserve(32);
@@ -180,7 +176,7 @@ int StreamingHistogram::countKnown(const pixel *span, int count) {
     // before: in a photograph that comparison goes either way at random,
     // and its mispredictions would cost more than the lookups it saves.
     const sample *scale = scale_.data();
-    const std::uint16_t *slots = slots_.get();
+    const std::uint16_t *slots = slots_.data();
     std::uint64_t *counts = counts_.data();
     const unsigned bits = bits_;
     std::uint32_t id = UINT32_MAX;
@@ -224,7 +220,7 @@ template <int Channels>
 std::size_t StreamingHistogram::countKnownBytes(const unsigned char *bytes, std::size_t count) {
     const std::size_t n = byteIndex_.size() / 3;
     const std::uint32_t *red = byteIndex_.data(), *green = red + n, *blue = green + n;
-    const std::uint16_t *slots = slots_.get();
+    const std::uint16_t *slots = slots_.data();
     std::uint64_t *counts = counts_.data(), *spare = spare_.data();
     const auto slotOf = [&](std::size_t i) {
         const unsigned char *p = bytes + Channels * i;
@@ -259,7 +255,7 @@ std::size_t StreamingHistogram::countKnownBytes(const unsigned char *bytes, std:
 template <int Channels>
 std::size_t StreamingHistogram::countKnownHashedBytes(const unsigned char *bytes, std::size_t count) {
     const sample *scale = scale_.data();
-    const std::uint16_t *slots = slots_.get();
+    const std::uint16_t *slots = slots_.data();
     const pixel *colors = colors_.data();
     std::uint64_t *counts = counts_.data();
     std::uint32_t id = UINT32_MAX;

@@ -15,7 +15,6 @@
 #define QUANTIZE_STREAMING_HISTOGRAM_H
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -36,8 +35,8 @@ public:
     StreamingHistogram(const StreamingHistogram &) = delete;
     StreamingHistogram &operator=(const StreamingHistogram &) = delete;
 
-    // Takes now the memory the colours can need, so that add allocates only
-    // the slots of each lower maxval (std::bad_alloc when it cannot).
+    // Takes now all the memory counting can need, so that add (on another
+    // thread) never allocates.
     void reserveAll();
 
     // Counts the next `count` pixels of the image.
@@ -103,12 +102,7 @@ private:
     // full.
     unsigned bits_ = 0;
     bool direct_ = false;
-    struct FreeDeleter {
-        void operator()(void *p) const { std::free(p); }
-    };
-    // Zeroed by calloc: a large table comes as fresh pages from the system,
-    // of which only those the colours fall in are ever touched.
-    std::unique_ptr<std::uint16_t[], FreeDeleter> slots_;
+    std::vector<std::uint16_t> slots_;
     // For addBytes with the direct slots: each sample's part of the slot's
     // index, red, green then blue.
     std::vector<std::uint32_t> byteIndex_;
