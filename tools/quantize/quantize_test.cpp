@@ -520,16 +520,21 @@ TEST(MedianCut, CountsBeyond32BitsCutAsTheirSmallerForm) {
     }
 }
 
-// Reads the file once, rewrites it as `changed`, then converts it.
-void rereadAfterChange(const std::string &path, const std::string &changed) {
+// Reads the file once, rewrites it as `changed`, then converts it on
+// `workers` threads, dithered or not.
+void rereadAfterChange(const std::string &path, const std::string &changed, unsigned workers, bool dithered) {
     TwoPassInput input(pm_openr(path.c_str()), path.c_str(), false);
     FILE *rewrite = std::fopen(path.c_str(), "wb");
     std::fwrite(changed.data(), 1, changed.size(), rewrite);
     std::fclose(rewrite);
     const color_count black{{0, 0, 0}, 0};
-    FastConverter converter(&black, 1, 255, rescaleTable(255, 255));
+    std::vector<std::unique_ptr<FastConverter>> converters;
+    for (unsigned w = 0; w < workers; ++w)
+        converters.push_back(std::make_unique<FastConverter>(&black, 1, 255, rescaleTable(255, 255)));
+    ErrorRows errors(input.cols(), 1);
     if (std::freopen("/dev/null", "w", stdout) != nullptr)
-        input.convertRows(converter, nullptr, 255);
+        input.convertBands(workers, dithered ? &errors.fs : nullptr, 255,
+                           [&](unsigned w) -> FastConverter & { return *converters[w]; });
     std::exit(0);
 }
 
@@ -565,9 +570,12 @@ TEST(FileReadingDeathTest, RefusalsAsWhenReadWhole) {
     first[first.size() - 2000 * 1200 * 3] ^= 1;
     for (const std::string &changed : {first, bytes.substr(0, bytes.size() - 1) + char(bytes.back() ^ 1), bytes + "x",
                                        bytes.substr(0, bytes.size() - 3)}) {
-        const std::string path = testsupport::temporaryFile(bytes);
-        cases.push_back({[=] { rereadAfterChange(path, changed); },
-                         "the image in file '" + path + "' changed between its first and second reading\n"});
+        // On one thread; on two, each reading its bands; dithered, read ahead by the main thread.
+        for (const auto &[workers, dithered] : {std::pair{1u, false}, {2u, false}, {2u, true}}) {
+            const std::string path = testsupport::temporaryFile(bytes);
+            cases.push_back({[=] { rereadAfterChange(path, changed, workers, dithered); },
+                             "the image in file '" + path + "' changed between its first and second reading\n"});
+        }
     }
     for (const auto &[run, message] : cases) {
         EXPECT_EXIT((pm_init("quantize", 0), run()), ::testing::ExitedWithCode(1), "quantize: " + message) << message;
