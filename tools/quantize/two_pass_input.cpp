@@ -373,23 +373,25 @@ bool TwoPassInput::readFirstInBands(unsigned threads) {
             }
         }
     };
+    // A failure is kept with its part, so that every thread is joined first.
+    const auto readPart = [&](unsigned p) {
+        try {
+            read(p);
+        } catch (...) {
+            partsOf[p].failure = std::current_exception();
+        }
+    };
     std::vector<std::thread> running;
     for (unsigned p = 1; p < parts; ++p) {
         try {
-            running.emplace_back([&, p] {
-                try {
-                    read(p);
-                } catch (...) {
-                    partsOf[p].failure = std::current_exception();
-                }
-            });
+            running.emplace_back(readPart, p);
         } catch (const std::exception &) {
             break;  // no thread to be had: the rest is read here
         }
     }
-    read(0);
+    readPart(0);
     for (unsigned p = static_cast<unsigned>(running.size()) + 1; p < parts; ++p)
-        read(p);
+        readPart(p);
     for (std::thread &t : running)
         t.join();
     for (Part &part : partsOf)
