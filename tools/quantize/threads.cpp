@@ -108,8 +108,7 @@ public:
         roomFreed_.notify_all();
     }
 
-private:
-public:
+    // Bands in flight at most: one a slot.
     int window() const { return static_cast<int>(slots_.size()); }
 
 private:
