@@ -9,11 +9,14 @@
 // A raw raster of one byte a sample (PPM or PGM up to maxval 255) that the
 // file holds whole is read by position instead, in the bands of rows of
 // convertAndWriteRows: on the first reading by every thread at once, each
-// counting the colours of its run of bands (the counts merged after), on the
-// second by each worker the band it converts. Such a raster is checked on
-// the first reading for samples above its maxval; one that has any, or a
-// file that ends early, is read again from its start as any other, for the
-// first fault's message.
+// taking the next free band and counting its colours apart (the counts
+// merged after), on the second by each worker the band it converts (or,
+// dithered, by the main thread ahead of the one worker). Such a raster is
+// checked on the first reading for samples above its maxval; one that has
+// any, or a file that ends early, is read again from its start as any
+// other, for the first fault's message. From input that cannot be read
+// twice (a pipe), such a raster's bytes are held instead and read by bands
+// the same way (holdingRaster).
 //
 // The second reading checks that it sees what the first saw: the file's
 // size, and a checksum of each block's (or band's) bytes, compared before any
