@@ -450,8 +450,11 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
                               : ditherRow<Word, false>(row, cols, out, fs, *cellKeys_, choose);
         } else {
             std::uint32_t *table = ditherTable_;
-            const auto choose = [this, table](std::uint32_t key, sample r, sample g, sample b) {
+            const std::uint32_t *warm = warm_;
+            const auto choose = [this, table, warm](std::uint32_t key, sample r, sample g, sample b) {
                 std::uint32_t &known = table[key];
+                if (known == 0 && warm != nullptr)
+                    known = __atomic_load_n(&warm[key], __ATOMIC_RELAXED);
                 if (known == 0) {
                     const pixel c = colors_[index_.nearestDistinct(r, g, b)];
                     known = packColor(c.r, c.g, c.b) | kKnownColor;
@@ -471,6 +474,29 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
     else
         fs->left_to_right ? convertDithered<Word, true, false>(row, cols, out, fs)
                           : convertDithered<Word, false, false>(row, cols, out, fs);
+}
+
+bool FastConverter::makeWarmTable() {
+    if (!ditherWanted_ || useCells_ || maxval_ > 255)
+        return false;
+    warmTable_.reset(static_cast<std::uint32_t *>(std::calloc(std::size_t{1} << (3 * bits_), sizeof(std::uint32_t))));
+    return warmTable_ != nullptr;
+}
+
+// In the order of the keys (Morton order), so that the search's lists
+// serve neighbouring colours one after another.
+void FastConverter::warmAll(const std::atomic<bool> &stop) {
+    const std::uint32_t keys = std::uint32_t{1} << (3 * bits_);
+    for (std::uint32_t key = 0; key < keys && !stop.load(std::memory_order_relaxed); ++key) {
+        sample s[3] = {0, 0, 0};
+        for (unsigned bit = 0; bit < bits_; ++bit)
+            for (unsigned k = 0; k < 3; ++k)
+                s[k] |= ((key >> (3 * bit + 2 - k)) & 1u) << bit;
+        if (s[0] > maxval_ || s[1] > maxval_ || s[2] > maxval_)
+            continue;
+        const pixel c = colors_[index_.nearestDistinct(s[0], s[1], s[2])];
+        __atomic_store_n(&warmTable_[key], packColor(c.r, c.g, c.b) | kKnownColor, __ATOMIC_RELAXED);
+    }
 }
 
 // Makes what ditherRow needs for rows of cols pixels; false without the

@@ -27,6 +27,7 @@
 #ifndef QUANTIZE_FAST_CONVERT_H
 #define QUANTIZE_FAST_CONVERT_H
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -85,6 +86,18 @@ public:
     // Makes now what the first row would make (and say) for rows dithered
     // or not, so that converting rows on another thread prints nothing.
     void prepare(bool dithered);
+    // Dithering on one thread spends much of its time searching colours met
+    // for the first time; another thread can search them all beforehand.
+    // makeWarmTable makes this converter (Quiet, from the same colours) a
+    // table of the dithered colour of every colour, empty yet (false, with
+    // nothing made, where dithering does not go through such a table);
+    // warmAll fills it, on another thread, until done or `stop`; a
+    // converter given it by readWarmTable takes a colour from it, once
+    // there, instead of searching.
+    bool makeWarmTable();
+    void warmAll(const std::atomic<bool> &stop);
+    void readWarmTable(const FastConverter &warmer) { warm_ = warmer.warmTable_.get(); }
+
     // From now on the message of a missing colour cache is kept instead of
     // printed, for takeMessage to hand to the thread that prints.
     void deferMessages() { deferMessages_ = true; }
@@ -170,6 +183,11 @@ private:
         void operator()(void *p) const { std::free(p); }
     };
     std::unique_ptr<MemoSlot[], FreeDeleter> memo_;  // zeroed by calloc
+    // The table this converter fills for another (makeWarmTable), and the
+    // one another fills for it (readWarmTable), read and written with
+    // relaxed atomic accesses: each entry is 0 or its one right value.
+    std::unique_ptr<std::uint32_t[], FreeDeleter> warmTable_;
+    const std::uint32_t *warm_ = nullptr;
     // The grid for dithering, made on the first dithered row when
     // useCells_. Each cell: 0 until built, kFallbackCell when its colours go
     // to the search or the colour cache (too many candidates, or no room),

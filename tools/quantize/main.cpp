@@ -10,9 +10,11 @@
 #include <kestrum/common.h>
 #include <kestrum/ppm.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -159,6 +161,37 @@ int main(int argc, char *argv[]) {
         const auto converterOf = [&](unsigned worker) -> FastConverter & {
             return worker == 0 ? converter : *others[worker - 1];
         };
+        // Dithering on a worker, the colours it will meet for the first time
+        // are searched beforehand on another thread.
+        std::unique_ptr<FastConverter> warmer;
+        std::atomic<bool> warmed{false};
+        std::thread warming;
+        if (dither && inParallel(cols, rows, threads)) {
+            try {
+                warmer = std::make_unique<FastConverter>(colormap, newcolors, newmaxval, scale, FastConverter::Quiet{});
+                if (warmer->makeWarmTable()) {
+                    converter.readWarmTable(*warmer);
+                    warming = std::thread([&] {
+                        try {
+                            warmer->warmAll(warmed);
+                        } catch (const std::bad_alloc &) {
+                            // the worker searches the rest: the same image
+                        }
+                    });
+                }
+            } catch (const std::exception &) {
+                // no memory or no thread for it: the worker searches alone
+            }
+        }
+        struct StopWarming {
+            std::atomic<bool> &stop;
+            std::thread &thread;
+            ~StopWarming() {
+                stop = true;
+                if (thread.joinable())
+                    thread.join();
+            }
+        } stopWarming{warmed, warming};
         if (twice) {
             twice->convertBands(workers, dither ? &fs : nullptr, newmaxval, converterOf);
             twice.reset();
