@@ -30,6 +30,8 @@ constexpr std::uint64_t kHugePagePixels = std::uint64_t{1} << 20;
 // larger than this many colours (512 KiB: it then stays in the processor's
 // cache).
 constexpr unsigned kCellsAboveBits = 18;
+// Colours searched beforehand for dithering from maxval 32 (6 bits) up.
+constexpr unsigned kWarmBits = 6;
 // Cells 2^2 samples a side: small enough for a few candidates each, and a
 // grid of at most 2^18 cells.
 constexpr unsigned kCellSampleBits = 2;
@@ -477,7 +479,9 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
 }
 
 bool FastConverter::makeWarmTable() {
-    if (!ditherWanted_ || useCells_ || maxval_ > 255)
+    // A table of fewer colours (maxval 31 or less) has few to search, fewer
+    // than a second thread would cost the one that dithers.
+    if (!ditherWanted_ || useCells_ || maxval_ > 255 || bits_ < kWarmBits)
         return false;
     warmTable_.reset(static_cast<std::uint32_t *>(std::calloc(std::size_t{1} << (3 * bits_), sizeof(std::uint32_t))));
     return warmTable_ != nullptr;
