@@ -7,15 +7,11 @@
 
 namespace quantize {
 
-namespace {
-
 std::string describeFile(const char *fileSpec) {
     if (strcmp(fileSpec, "-") == 0)
         return "standard input";
     return std::string("file '") + fileSpec + "'";
 }
-
-}  // namespace
 
 void checkImageSize(const char *fileSpec, int cols, int rows) {
     if (static_cast<long long>(cols) * rows > kMaxPixels)

@@ -5,7 +5,12 @@
 
 #include <kestrum/types.h>
 
+#include <string>
+
 namespace quantize {
+
+// How messages name an input: "standard input" for "-", else "file 'name'".
+std::string describeFile(const char *fileSpec);
 
 // The most pixels an image may have: pixel counts are signed 32-bit.
 constexpr long long kMaxPixels = 2147483647;

@@ -214,6 +214,13 @@ void StreamingHistogram::addBytes(const unsigned char *bytes, int channels, std:
     }
 }
 
+// The last pixel counted from raw bytes and its colour number, for addOne.
+template <int Channels>
+void StreamingHistogram::rememberLast(const unsigned char *p, std::uint32_t id) {
+    previous_ = Channels == 3 ? pixel{p[0], p[1], p[2]} : pixel{p[0], p[0], p[0]};
+    previousId_ = id;
+}
+
 // countKnown from raw bytes, pixels taken two at a time, the second
 // counted in spare_.
 template <int Channels>
@@ -243,11 +250,8 @@ std::size_t StreamingHistogram::countKnownBytes(const unsigned char *bytes, std:
             ++i;
         }
     }
-    if (i > 0) {
-        const unsigned char *p = bytes + Channels * (i - 1);
-        previous_ = Channels == 3 ? pixel{p[0], p[1], p[2]} : pixel{p[0], p[0], p[0]};
-        previousId_ = last - 1u;
-    }
+    if (i > 0)
+        rememberLast<Channels>(bytes + Channels * (i - 1), last - 1u);
     return i;
 }
 
@@ -271,11 +275,8 @@ std::size_t StreamingHistogram::countKnownHashedBytes(const unsigned char *bytes
         id = n - 1u;
         ++counts[id];
     }
-    if (i > 0) {
-        const unsigned char *p = bytes + Channels * (i - 1);
-        previous_ = Channels == 3 ? pixel{p[0], p[1], p[2]} : pixel{p[0], p[0], p[0]};
-        previousId_ = id;
-    }
+    if (i > 0)
+        rememberLast<Channels>(bytes + Channels * (i - 1), id);
     return i;
 }
 

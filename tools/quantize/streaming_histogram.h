@@ -88,6 +88,8 @@ private:
     std::size_t countKnownBytes(const unsigned char *bytes, std::size_t count);
     template <int Channels>
     std::size_t countKnownHashedBytes(const unsigned char *bytes, std::size_t count);
+    template <int Channels>
+    void rememberLast(const unsigned char *last, std::uint32_t id);
     void addOne(const pixel &p);
     std::uint32_t insert(const pixel &c, std::uint64_t count, std::uint64_t first);
     void halve();

@@ -14,7 +14,6 @@
 #include <cstring>
 #include <exception>
 #include <new>
-#include <string>
 #include <thread>
 
 #include "colormap_rules.h"
@@ -116,9 +115,7 @@ void packBytes(const unsigned char *bytes, std::size_t pixels, int channels, std
 struct FileChanged {};
 
 [[noreturn]] void fileChanged(const char *fileSpec) {
-    const std::string what =
-        std::strcmp(fileSpec, "-") == 0 ? "standard input" : std::string("file '") + fileSpec + "'";
-    pm_error("the image in %s changed between its first and second reading", what.c_str());
+    pm_error("the image in %s changed between its first and second reading", describeFile(fileSpec).c_str());
 }
 
 }  // namespace
@@ -208,11 +205,13 @@ TwoPassInput::TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows,
 void TwoPassInput::readFirst(bool countColors, unsigned threads) {
     size_ = fileSize(file_);
     rasterStart_ = ftell(file_);
-    if (countColors)
-        counter_ = std::make_unique<StreamingHistogram>(maxval_);
     // Rows without columns hold no bytes: nothing to read, on either pass.
     // Reading by position leaves the stream where it was.
-    if (cols_ == 0 || rows_ == 0 || readFirstInBands(threads))
+    if (cols_ != 0 && rows_ != 0 && readFirstInBands(countColors, threads))
+        return;
+    if (countColors)
+        counter_ = std::make_unique<StreamingHistogram>(maxval_);
+    if (cols_ == 0 || rows_ == 0)
         return;
     blockRows_ = static_cast<int>(std::max<std::size_t>(1, kBlockPixels / static_cast<std::size_t>(cols_)));
     // Counted on another thread when there is one, else span by span here.
@@ -293,9 +292,11 @@ std::unique_ptr<TwoPassInput> TwoPassInput::holdingRaster(FILE *file, const char
     }
     input->size_ = static_cast<long long>(input->heldBytes_);
     input->rasterStart_ = 0;
-    if (countColors)
-        input->counter_ = std::make_unique<StreamingHistogram>(maxval);
-    if (cols == 0 || rows == 0 || input->readFirstInBands(threads))
+    if (bytes == 0) {
+        input->readFirst(countColors, 1);  // no raster: only the counter to make
+        return input;
+    }
+    if (input->readFirstInBands(countColors, threads))
         return input;
     // A short raster, or a sample above maxval: read again from the bytes
     // that came, as any input, for the first fault's message.
@@ -312,10 +313,10 @@ std::unique_ptr<TwoPassInput> TwoPassInput::holdingRaster(FILE *file, const char
     return input;
 }
 
-// The first reading by bands, a run of them for each thread. False (and
-// nothing kept) when the raster is not read so: not raw bytes, not all in
-// the file, or with a sample above its maxval.
-bool TwoPassInput::readFirstInBands(unsigned threads) {
+// The first reading by bands, each thread taking the next free band. False
+// (and nothing kept) when the raster is not read so: not raw bytes, not all
+// in the file, or with a sample above its maxval.
+bool TwoPassInput::readFirstInBands(bool countColors, unsigned threads) {
     const int channels = format_ == RPPM_FORMAT ? 3 : 1;
     const std::uint64_t rowBytes = static_cast<std::uint64_t>(cols_) * static_cast<std::uint64_t>(channels);
     if (!readsInBands(format_, maxval_) || size_ < rasterStart_ || rasterStart_ < 0 ||
@@ -338,7 +339,7 @@ bool TwoPassInput::readFirstInBands(unsigned threads) {
         Part &part = partsOf[p];
         if (!held_)
             part.bytes.resize(bandPixels * static_cast<std::size_t>(channels));
-        if (counter_) {
+        if (countColors) {
             part.counter = std::make_unique<StreamingHistogram>(maxval_);
             part.counter->reserveAll();
         }
@@ -401,7 +402,7 @@ bool TwoPassInput::readFirstInBands(unsigned threads) {
         blockSums_.clear();
         return false;
     }
-    if (counter_) {
+    if (countColors) {
         counter_ = std::move(partsOf[0].counter);
         for (unsigned p = 1; p < parts; ++p)
             counter_->merge(*partsOf[p].counter);

@@ -109,7 +109,7 @@ private:
     TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows, sample maxval, format_code format);
     const unsigned char *fetch(std::vector<unsigned char> &scratch, std::size_t n, std::uint64_t offset) const;
     void readFirst(bool countColors, unsigned threads);
-    bool readFirstInBands(unsigned threads);
+    bool readFirstInBands(bool countColors, unsigned threads);
     void readBand(int firstRow, int count, std::size_t slot, bool packed);
     void convertBand(FastConverter &converter, int count, BandOut &out, fserr_state *fs);
     template <typename Room, typename Visit>
