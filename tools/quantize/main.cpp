@@ -57,6 +57,10 @@ int main(int argc, char *argv[]) {
     format_code format;
     ppm_readppminit(file, &headerCols, &headerRows, &headerMaxval, &format);
     const unsigned threads = threadCount();
+    // The threads that will share the work, started now to be awake when
+    // it comes.
+    if (inParallel(headerCols, headerRows, threads))
+        keepHelpers(threads - 1);
     std::unique_ptr<TwoPassInput> twice;
     PackedImage held;
     // A held image's colours are counted as it is read, once whatever

@@ -15,6 +15,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "packed_colormap_source.h"
 #include "search.h"
 #include "streaming_histogram.h"
+#include "threads.h"
 #include "two_pass_input.h"
 
 namespace {
@@ -622,6 +624,31 @@ TEST(MedianCut, WorkedExamples) {
         EXPECT_EQ(entries(mediancut(c.hist.data(), static_cast<int>(c.hist.size()), sum, c.maxval, n), n, false),
                   c.expected) << &c - cases;
     }
+}
+
+// Kept threads: a job is done when joined, a free thread takes the next one,
+// and a child of fork (which has none of the parent's threads) still runs jobs.
+TEST(KeptThreadsDeathTest, JobsJoinedReusedAndRunAfterFork) {
+    keepHelpers(2);
+    std::vector<std::thread::id> ran;
+    for (int round = 0; round < 20; ++round) {
+        std::thread::id one, two;
+        Task a([&] { one = std::this_thread::get_id(); }, Task::Then::stayAwake);
+        Task b([&] { two = std::this_thread::get_id(); });
+        a.join();
+        b.join();
+        ASSERT_TRUE(one != std::thread::id() && two != std::thread::id() && one != two);
+        ran.insert(ran.end(), {one, two});
+    }
+    std::sort(ran.begin(), ran.end());
+    EXPECT_EQ(std::unique(ran.begin(), ran.end()) - ran.begin(), 2);
+    EXPECT_EXIT(
+        {
+            int n = 0;
+            Task([&] { n = 7; }).join();
+            std::exit(n);
+        },
+        ::testing::ExitedWithCode(7), "");
 }
 
 // The program's first error rows: random within one step, the first row going right.

@@ -4,16 +4,164 @@
 #include <kestrum/ppm.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 namespace quantize {
+
+// A kept thread: idle, then given a job (running), then done until the
+// job is joined, idle again.
+struct Helper {
+    enum State { kIdle, kRunning, kDone };
+    std::atomic<int> state{kIdle};
+    std::function<void()> job;
+    bool awakeAfter = false;  // whether the next job is expected soon
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool taken = false;  // by a Task, from the job given to the join; under the pool's lock
+
+    void set(State to) {
+        state.store(to, std::memory_order_release);
+        // Taken and let go, so that a thread that found the old state
+        // under the lock is already waiting for this notice.
+        { std::lock_guard<std::mutex> lock(mutex); }
+        changed.notify_all();
+    }
+    // Waits until the state is `until`: awake for a while (when `awake`),
+    // then asleep.
+    void await(State until, bool awake) {
+        constexpr auto kAwake = std::chrono::milliseconds(8);
+        const auto reached = [&] { return state.load(std::memory_order_acquire) == until; };
+        const auto deadline = std::chrono::steady_clock::now() + kAwake;
+        for (unsigned spins = 1; !reached(); ++spins) {
+            if (!awake || (spins % 256 == 0 && std::chrono::steady_clock::now() > deadline)) {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, reached);
+                return;
+            }
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#else
+            std::this_thread::yield();
+#endif
+        }
+    }
+    void serve() {
+        for (bool awake = true;;) {
+            await(kRunning, awake);
+            job();
+            job = nullptr;
+            awake = awakeAfter;  // read before the next job may be given
+            set(kDone);
+        }
+    }
+};
+
+namespace {
+
+// The kept threads, never ended: they sleep once out of work, and go with
+// the process.
+class Helpers {
+public:
+    static Helpers &all() {
+        // Never destroyed, as its threads may outlive main; a child of
+        // fork, which has none of them, starts anew.
+        static const bool made = [] {
+            pthread_atfork(nullptr, nullptr, [] {
+                Helpers *fresh = new Helpers;
+                fresh->before_ = instance();  // kept, never used
+                instance() = fresh;
+            });
+            instance() = new Helpers;
+            return true;
+        }();
+        static_cast<void>(made);
+        return *instance();
+    }
+    // A free helper, taken, or a new one; null when none can be made.
+    Helper *take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::unique_ptr<Helper> &h : helpers_)
+            if (!h->taken) {
+                h->taken = true;
+                return h.get();
+            }
+        Helper *h = startLocked();
+        if (h != nullptr)
+            h->taken = true;
+        return h;
+    }
+    void give(Helper *h) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        h->taken = false;
+    }
+    void keep(unsigned count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (helpers_.size() < count && startLocked() != nullptr) {
+        }
+    }
+
+private:
+    static Helpers *&instance() {
+        static Helpers *current = nullptr;
+        return current;
+    }
+    Helper *startLocked() {
+        try {
+            helpers_.reserve(helpers_.size() + 1);
+            auto h = std::make_unique<Helper>();
+            std::thread(&Helper::serve, h.get()).detach();
+            helpers_.push_back(std::move(h));
+            return helpers_.back().get();
+        } catch (const std::exception &) {
+            return nullptr;
+        }
+    }
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Helper>> helpers_;
+    Helpers *before_ = nullptr;  // the parent's, in a child of fork
+};
+
+}  // namespace
+
+Task::Task(std::function<void()> job, Then then) {
+    Helper *h = Helpers::all().take();
+    if (h == nullptr)
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    h->job = std::move(job);
+    h->awakeAfter = then == Then::stayAwake;
+    h->set(Helper::kRunning);
+    helper_ = h;
+}
+
+Task &Task::operator=(Task &&other) noexcept {
+    if (this != &other) {
+        join();
+        helper_ = other.helper_;
+        other.helper_ = nullptr;
+    }
+    return *this;
+}
+
+void Task::join() {
+    if (helper_ == nullptr)
+        return;
+    helper_->await(Helper::kDone, true);
+    helper_->state.store(Helper::kIdle, std::memory_order_relaxed);
+    Helpers::all().give(helper_);
+    helper_ = nullptr;
+}
+
+void keepHelpers(unsigned count) { Helpers::all().keep(count); }
 
 namespace {
 
@@ -126,14 +274,14 @@ public:
     explicit Workers(BandQueue &queue) : queue_(queue) {}
     ~Workers() {
         queue_.stop();
-        for (std::thread &t : threads_)
+        for (Task &t : threads_)
             t.join();
     }
     // Starts a worker; false when the system has no thread to give.
     template <typename F>
     bool start(F &&f) {
         try {
-            threads_.emplace_back(std::forward<F>(f));
+            threads_.emplace_back(std::function<void()>(std::forward<F>(f)));
             return true;
         } catch (const std::system_error &) {
             return false;
@@ -145,7 +293,7 @@ public:
 
 private:
     BandQueue &queue_;
-    std::vector<std::thread> threads_;
+    std::vector<Task> threads_;
 };
 
 // Output of one byte a sample in the raw form is made ready for writing by
@@ -372,9 +520,9 @@ private:
 
 void produceAndConsume(std::size_t slots, const SlotProducer &produce, const SlotConsumer &consume) {
     Ring ring(slots);
-    std::thread worker;
+    Task worker;
     try {
-        worker = std::thread([&] {
+        worker = Task([&] {
             for (std::size_t slot; ring.take(&slot);) {
                 std::exception_ptr failure;
                 try {
@@ -404,7 +552,7 @@ void produceAndConsume(std::size_t slots, const SlotProducer &produce, const Slo
     // The worker is stopped and joined however the producer leaves.
     struct Join {
         Ring &ring;
-        std::thread &worker;
+        Task &worker;
         ~Join() {
             ring.finish(false);
             if (worker.joinable())

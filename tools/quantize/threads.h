@@ -24,6 +24,40 @@ namespace quantize {
 // number from 1 up is ignored.
 unsigned threadCount();
 
+// A job run on a thread kept for the whole run, joined like a std::thread.
+// A new thread, or one woken from sleep, can wait milliseconds for a
+// processor the system has let go idle (a virtual machine's most of all);
+// a kept thread that is still awake takes a job at once. So the helpers
+// are started early (keepHelpers), and one done with a job that another
+// will follow stays awake for a few milliseconds, ready, before it sleeps.
+class Task {
+public:
+    // What the thread does once the job is done: sleep, or stay awake for
+    // a little while, when another job is to come soon.
+    enum class Then { sleep, stayAwake };
+    Task() = default;
+    // Runs job, which must not throw, on a kept thread that is free, or on
+    // a new one; std::system_error (or std::bad_alloc) when none can be had.
+    explicit Task(std::function<void()> job, Then then = Then::sleep);
+    Task(Task &&other) noexcept : helper_(other.helper_) { other.helper_ = nullptr; }
+    Task &operator=(Task &&other) noexcept;
+    Task(const Task &) = delete;
+    Task &operator=(const Task &) = delete;
+    ~Task() { join(); }
+
+    bool joinable() const { return helper_ != nullptr; }
+    // Waits for the job to end (nothing when there is none).
+    void join();
+
+private:
+    struct Helper *helper_ = nullptr;
+};
+
+// Starts up to `count` kept threads now, where there are fewer, so that
+// they are awake when the first jobs come. Without threads to be had,
+// nothing.
+void keepHelpers(unsigned count);
+
 // Pixels converted between two hand-overs to the writer: a band of rows
 // this large costs the synchronisation little. Images of no more than one
 // band are converted by the main thread alone.

@@ -382,10 +382,11 @@ bool TwoPassInput::readFirstInBands(bool countColors, unsigned threads) {
             partsOf[p].failure = std::current_exception();
         }
     };
-    std::vector<std::thread> running;
+    std::vector<Task> running;
     for (unsigned p = 1; p < parts; ++p) {
         try {
-            running.emplace_back(readPart, p);
+            // Converting the image comes next, on the same threads.
+            running.emplace_back([&readPart, p] { readPart(p); }, Task::Then::stayAwake);
         } catch (const std::exception &) {
             break;  // no thread to be had: the rest is read here
         }
@@ -393,7 +394,7 @@ bool TwoPassInput::readFirstInBands(bool countColors, unsigned threads) {
     readPart(0);
     for (unsigned p = static_cast<unsigned>(running.size()) + 1; p < parts; ++p)
         readPart(p);
-    for (std::thread &t : running)
+    for (Task &t : running)
         t.join();
     for (Part &part : partsOf)
         if (part.failure)
@@ -404,8 +405,11 @@ bool TwoPassInput::readFirstInBands(bool countColors, unsigned threads) {
     }
     if (countColors) {
         counter_ = std::move(partsOf[0].counter);
-        for (unsigned p = 1; p < parts; ++p)
+        for (unsigned p = 1; p < parts; ++p) {
             counter_->merge(*partsOf[p].counter);
+            spent_.push_back(std::move(partsOf[p].counter));
+        }
+        aside_ = !running.empty();
     }
     blockRows_ = bandRows;
     channels_ = channels;
@@ -429,7 +433,16 @@ void TwoPassInput::chooseColorMap(int newcolors, bool dithered, color_histogram 
                                   int *mapColorsP, sample *newmaxvalP, SampleScale *scaleP) {
     std::vector<WideColorCount> hist;
     counter_->finish(&hist, newmaxvalP, scaleP);
-    counter_.reset();
+    spent_.push_back(std::move(counter_));
+    if (aside_) {
+        try {
+            auto spent = std::make_shared<decltype(spent_)>(std::move(spent_));
+            freeing_ = Task([spent = std::move(spent)]() mutable { spent.reset(); }, Task::Then::stayAwake);
+        } catch (const std::exception &) {
+            // no thread for it: the job, never run, frees them here
+        }
+    }
+    spent_.clear();
     quantize::chooseColorMap(std::move(hist), static_cast<std::uint64_t>(rows_) * static_cast<std::uint64_t>(cols_),
                              *newmaxvalP, newcolors, dithered, colormapP, mapColorsP);
 }
@@ -477,6 +490,8 @@ void TwoPassInput::convertBands(unsigned workers, fserr_state *fs, sample newmax
                                 const std::function<FastConverter &(unsigned worker)> &converterOf) {
     if (cols_ == 0 || rows_ == 0)
         return;
+    // Its helper is free for converting.
+    freeing_.join();
     if (!held_ && fileSize(file_) != size_)
         fileChanged(fileSpec_);
     buffers_.resize(kMostBandsInFlight);

@@ -145,6 +145,13 @@ private:
     FILE *replayed_ = nullptr;
     FILE *original_ = nullptr;
     std::unique_ptr<StreamingHistogram> counter_;
+    // The counters of the parts read on other threads, merged into
+    // counter_ and kept until all of them can be freed at once, on a helper
+    // thread (`aside_`, when there are helpers) while this one chooses the
+    // colours: freeing takes a while.
+    std::vector<std::unique_ptr<StreamingHistogram>> spent_;
+    bool aside_ = false;
+    Task freeing_;
 };
 
 }  // namespace quantize
