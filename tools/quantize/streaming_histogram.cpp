@@ -64,51 +64,57 @@ std::uint32_t StreamingHistogram::find(const pixel &c) {
     }
 }
 
-// Adds colour c, not yet seen, while there is room under the limit.
-std::uint32_t StreamingHistogram::insert(const pixel &c, std::uint64_t count, std::uint64_t first) {
+// Makes colour c, not yet seen, colour number id.
+void StreamingHistogram::claimSlot(const pixel &c, std::uint32_t id) {
     std::size_t s = direct_ ? directIndex(c) : slotOf(c);
     while (slots_[s] != 0)
         s = (s + 1) & (kSlots - 1);
+    slots_[s] = static_cast<std::uint16_t>(id + 1);
+}
+
+// Adds colour c, not yet seen, while there is room under the limit.
+std::uint32_t StreamingHistogram::insert(const pixel &c, std::uint64_t count, std::uint64_t first) {
+    const auto id = static_cast<std::uint32_t>(colors_.size());
     colors_.push_back(c);
     counts_.push_back(count);
     spare_.push_back(0);
     first_.push_back(first);
-    slots_[s] = static_cast<std::uint16_t>(colors_.size());
-    return static_cast<std::uint32_t>(colors_.size() - 1);
+    claimSlot(c, id);
+    return id;
 }
 
 // One more halving of the maxval: the table composed as
 // computeHistogramPacked composes it, the colours so far rescaled alike and
-// merged.
+// merged, in place: the colours keep their order, each new one written at
+// or before the place it is read from, so no second set of vectors is
+// ever touched.
 void StreamingHistogram::halve() {
     const sample old = maxval_, halved = maxval_ / 2;
     halvings_.emplace_back(old, halved);
     for (sample &s : scale_)
         s = rescaleSample(s, old, halved);
-    std::vector<pixel> &colors = oldColors_;
-    std::vector<std::uint64_t> &counts = oldCounts_, &first = oldFirst_;
-    for (std::size_t i = 0; i < counts_.size(); ++i)
-        counts_[i] += spare_[i];
-    spare_.clear();
-    colors.swap(colors_);
-    counts.swap(counts_);
-    first.swap(first_);
-    colors_.clear();
-    counts_.clear();
-    first_.clear();
     maxval_ = halved;
     makeSlots();
-    for (std::size_t i = 0; i < colors.size(); ++i) {
-        const pixel c{rescaleSample(colors[i].r, old, halved), rescaleSample(colors[i].g, old, halved),
-                      rescaleSample(colors[i].b, old, halved)};
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < colors_.size(); ++i) {
+        const pixel c{rescaleSample(colors_[i].r, old, halved), rescaleSample(colors_[i].g, old, halved),
+                      rescaleSample(colors_[i].b, old, halved)};
+        const std::uint64_t count = counts_[i] + spare_[i], first = first_[i];
         const std::uint32_t id = find(c);
         if (id == UINT32_MAX) {
-            insert(c, counts[i], first[i]);
+            colors_[kept] = c;
+            counts_[kept] = count;
+            spare_[kept] = 0;
+            first_[kept] = first;
+            claimSlot(c, static_cast<std::uint32_t>(kept++));
         } else {
-            counts_[id] += counts[i];
-            first_[id] = std::min(first_[id], first[i]);
+            counts_[id] += count;
+            first_[id] = std::min(first_[id], first);
         }
     }
+    for (auto *v : {&counts_, &spare_, &first_})
+        v->resize(kept);
+    colors_.resize(kept);
     previousId_ = UINT32_MAX;
 }
 
@@ -144,9 +150,8 @@ void StreamingHistogram::merge(const StreamingHistogram &other) {
 
 void StreamingHistogram::reserveAll() {
     const std::size_t limit = static_cast<std::size_t>(kMaxHistogramColors);
-    for (auto *v : {&colors_, &oldColors_})
-        v->reserve(limit);
-    for (auto *v : {&counts_, &spare_, &first_, &oldCounts_, &oldFirst_})
+    colors_.reserve(limit);
+    for (auto *v : {&counts_, &spare_, &first_})
         v->reserve(limit);
     slots_.reserve(std::max<std::size_t>(std::size_t{1} << kDirectBits, kSlots));
     byteIndex_.reserve(3 * 256);

@@ -92,6 +92,7 @@ private:
     void rememberLast(const unsigned char *last, std::uint32_t id);
     void addOne(const pixel &p);
     std::uint32_t insert(const pixel &c, std::uint64_t count, std::uint64_t first);
+    void claimSlot(const pixel &c, std::uint32_t id);
     void halve();
 
     sample maxval_;  // the current one
@@ -116,9 +117,6 @@ private:
     std::vector<std::uint64_t> spare_;
     std::uint64_t countOf(std::size_t id) const { return counts_[id] + spare_[id]; }
     std::vector<std::uint64_t> first_;  // the number of each colour's first pixel
-    // What the colours were before a halving, kept for their room.
-    std::vector<pixel> oldColors_;
-    std::vector<std::uint64_t> oldCounts_, oldFirst_;
     std::uint64_t pixels_ = 0;
     // The last pixel as handed over and its colour number: runs of a colour
     // cost a comparison a pixel.
