@@ -172,7 +172,7 @@ struct Slot {
     // Left uninitialised: a band converted straight to bytes never touches
     // its pixels, and their pages are then never made.
     std::unique_ptr<pixel[]> out;
-    std::vector<unsigned char> bytes;  // the raw rows, when written raw
+    ByteBuffer bytes;  // the raw rows, when written raw
     bool bytesMade = false;
     const char *message = nullptr;
     bool done = false;
@@ -190,7 +190,8 @@ public:
         : bands_(bands), prepared_(gated ? 0 : bands), slots_(slots) {
         for (Slot &s : slots_) {
             s.out.reset(new pixel[slotPixels]);
-            s.bytes.resize(raw ? 3 * slotPixels : 0);
+            if (raw)
+                s.bytes.room(3 * slotPixels);
         }
     }
 
@@ -389,7 +390,8 @@ void convertAndWriteRows(int cols, int rows, sample newmaxval, unsigned threads,
     if (!inParallel(cols, rows, threads)) {
         Slot slot;
         slot.out.reset(new pixel[bandPixels]);
-        slot.bytes.resize(raw ? 3 * bandPixels : 0);
+        if (raw)
+            slot.bytes.room(3 * bandPixels);
         alone(&slot);
         return;
     }

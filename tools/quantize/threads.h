@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 
 #include <kestrum/types.h>
 
@@ -57,6 +58,27 @@ private:
 // they are awake when the first jobs come. Without threads to be had,
 // nothing.
 void keepHelpers(unsigned count);
+
+// Bytes left as they are when made: a vector would clear them first,
+// faulting every page in on the thread that makes it rather than on the one
+// that fills it, and writing it twice.
+class ByteBuffer {
+public:
+    // At least n bytes (those before kept only when it does not grow).
+    unsigned char *room(std::size_t n) {
+        if (n > size_) {
+            data_.reset(new unsigned char[n]);
+            size_ = n;
+        }
+        return data_.get();
+    }
+    unsigned char *data() const { return data_.get(); }
+    bool empty() const { return size_ == 0; }
+
+private:
+    std::unique_ptr<unsigned char[]> data_;
+    std::size_t size_ = 0;
+};
 
 // Pixels converted between two hand-overs to the writer: a band of rows
 // this large costs the synchronisation little. Images of no more than one

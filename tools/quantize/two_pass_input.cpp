@@ -243,14 +243,12 @@ void TwoPassInput::readFirst(bool countColors, unsigned threads) {
 
 // The n raster bytes from `offset` on: where they are held, or read into
 // scratch. Null when the file ends first or cannot be read.
-const unsigned char *TwoPassInput::fetch(std::vector<unsigned char> &scratch, std::size_t n,
+const unsigned char *TwoPassInput::fetch(ByteBuffer &scratch, std::size_t n,
                                          std::uint64_t offset) const {
     if (held_)
         return offset + n <= heldBytes_ ? held_ + offset : nullptr;
-    scratch.resize(n);
-    return readAt(fileno(file_), scratch.data(), n, static_cast<std::uint64_t>(rasterStart_) + offset)
-               ? scratch.data()
-               : nullptr;
+    unsigned char *room = scratch.room(n);
+    return readAt(fileno(file_), room, n, static_cast<std::uint64_t>(rasterStart_) + offset) ? room : nullptr;
 }
 
 std::unique_ptr<TwoPassInput> TwoPassInput::holdingRaster(FILE *file, const char *fileSpec, int cols, int rows,
@@ -330,7 +328,7 @@ bool TwoPassInput::readFirstInBands(bool countColors, unsigned threads) {
     // allocates (and a lack of memory is met on this thread).
     struct Part {
         std::unique_ptr<StreamingHistogram> counter;
-        std::vector<unsigned char> bytes;
+        ByteBuffer bytes;
         std::exception_ptr failure;
     };
     std::vector<Part> partsOf(parts);
@@ -338,7 +336,7 @@ bool TwoPassInput::readFirstInBands(bool countColors, unsigned threads) {
     for (unsigned p = 0; p < parts; ++p) {
         Part &part = partsOf[p];
         if (!held_)
-            part.bytes.resize(bandPixels * static_cast<std::size_t>(channels));
+            part.bytes.room(bandPixels * static_cast<std::size_t>(channels));
         if (countColors) {
             part.counter = std::make_unique<StreamingHistogram>(maxval_);
             part.counter->reserveAll();

@@ -107,7 +107,7 @@ public:
 
 private:
     TwoPassInput(FILE *file, const char *fileSpec, int cols, int rows, sample maxval, format_code format);
-    const unsigned char *fetch(std::vector<unsigned char> &scratch, std::size_t n, std::uint64_t offset) const;
+    const unsigned char *fetch(ByteBuffer &scratch, std::size_t n, std::uint64_t offset) const;
     void readFirst(bool countColors, unsigned threads);
     bool readFirstInBands(bool countColors, unsigned threads);
     void readBand(int firstRow, int count, std::size_t slot, bool packed);
@@ -129,7 +129,7 @@ private:
     // Each band in flight, as read and (unless converted from its bytes) as
     // packed for the converter, in the slot convertAndWriteRows gives it.
     struct BandBuffer {
-        std::vector<unsigned char> bytes;  // as read, unless held
+        ByteBuffer bytes;  // as read, unless held
         const unsigned char *data = nullptr;
         std::vector<std::uint32_t> words;
     };
