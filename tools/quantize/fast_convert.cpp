@@ -3,6 +3,7 @@
 #include <kestrum/common.h>
 
 #include <algorithm>
+#include <type_traits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +48,13 @@ constexpr std::size_t kCellsBeforeCache = 2048;
 constexpr std::size_t kCellSearchLimit = 48;
 
 inline std::uint32_t packColor(sample r, sample g, sample b) { return (r << 16) | (g << 8) | b; }
+
+// A colour written as a pixel, or as the three bytes of a raw row.
+inline void put(pixel &p, sample r, sample g, sample b) { p = pixel{r, g, b}; }
+inline void put(FastConverter::RawPixel &p, sample r, sample g, sample b) {
+    p = FastConverter::RawPixel{static_cast<unsigned char>(r), static_cast<unsigned char>(g),
+                                static_cast<unsigned char>(b)};
+}
 
 // A colour of the dithering table found by the search (never 0).
 constexpr std::uint32_t kKnownColor = std::uint32_t{1} << 24;
@@ -436,6 +444,17 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
         convertPlain(row, cols, out);
         return;
     }
+    convertDitheredInto(row, cols, out, fs);
+}
+
+template <typename Word>
+void FastConverter::convertDitheredBytes(const Word *row, int cols, unsigned char *out, fserr_state *fs) {
+    if (cols > 0)
+        convertDitheredInto(row, cols, reinterpret_cast<RawPixel *>(out), fs);
+}
+
+template <typename Word, typename Out>
+void FastConverter::convertDitheredInto(const Word *row, int cols, Out *out, fserr_state *fs) {
     if (useCells_ && !cells_)
         makeCells();
     if (!useCells_ && ditherWanted_)
@@ -469,13 +488,23 @@ void FastConverter::convert(const Word *row, int cols, pixel *out, fserr_state *
         return;
     }
     // Without the tables or the memory for a row, or errors beyond those
-    // the tables allow.
+    // the tables allow: a row of pixels, then their bytes.
+    pixel *pixels = nullptr;
+    if constexpr (std::is_same_v<Out, pixel>) {
+        pixels = out;
+    } else {
+        rowScratch_.resize(static_cast<std::size_t>(cols));
+        pixels = rowScratch_.data();
+    }
     if (useCells_)
-        fs->left_to_right ? convertDithered<Word, true, true>(row, cols, out, fs)
-                          : convertDithered<Word, false, true>(row, cols, out, fs);
+        fs->left_to_right ? convertDithered<Word, true, true>(row, cols, pixels, fs)
+                          : convertDithered<Word, false, true>(row, cols, pixels, fs);
     else
-        fs->left_to_right ? convertDithered<Word, true, false>(row, cols, out, fs)
-                          : convertDithered<Word, false, false>(row, cols, out, fs);
+        fs->left_to_right ? convertDithered<Word, true, false>(row, cols, pixels, fs)
+                          : convertDithered<Word, false, false>(row, cols, pixels, fs);
+    if constexpr (!std::is_same_v<Out, pixel>)
+        for (int col = 0; col < cols; ++col)
+            put(out[col], pixels[col].r, pixels[col].g, pixels[col].b);
 }
 
 bool FastConverter::makeWarmTable() {
@@ -546,8 +575,8 @@ bool FastConverter::errorsInBounds(const fserr_state *fs, int cols) const {
 // differences; the shares ahead left in this row's slots and the next
 // row's slots (each written whole, so the row needs no clearing first)
 // follow from them after the row, in loops that vectorize.
-template <typename Word, bool LeftToRight, typename Choose>
-void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const DitherKeys &tables,
+template <typename Word, bool LeftToRight, typename Out, typename Choose>
+void FastConverter::ditherRow(const Word *row, int cols, Out *out, fserr_state *fs, const DitherKeys &tables,
                               Choose choose) {
     using P = Packing<Word>;
     const std::size_t padded = static_cast<std::size_t>(cols) + 4;
@@ -596,7 +625,7 @@ void FastConverter::ditherRow(const Word *row, int cols, pixel *out, fserr_state
         diffs[0][col + 2] = red - static_cast<std::int32_t>(r);
         diffs[1][col + 2] = green - static_cast<std::int32_t>(g);
         diffs[2][col + 2] = blue - static_cast<std::int32_t>(b);
-        out[col] = pixel{r, g, b};
+        put(out[col], r, g, b);
     }
     for (unsigned k = 0; k < 3; ++k) {
         std::int32_t *d = diffs[k];
@@ -690,5 +719,7 @@ void FastConverter::convertDithered(const Word *row, int cols, pixel *out, fserr
 
 template void FastConverter::convert<std::uint32_t>(const std::uint32_t *, int, pixel *, fserr_state *);
 template void FastConverter::convert<std::uint64_t>(const std::uint64_t *, int, pixel *, fserr_state *);
+template void FastConverter::convertDitheredBytes<std::uint32_t>(const std::uint32_t *, int, unsigned char *,
+                                                                 fserr_state *);
 
 }  // namespace quantize

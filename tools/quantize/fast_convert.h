@@ -57,6 +57,16 @@ public:
     template <typename Word>
     void convert(const Word *row, int cols, pixel *out, fserr_state *fs);
 
+    // convert dithered (fs not null) into the raw bytes of the colours,
+    // three a pixel, for a map of maxval 255 at most: written by the loop
+    // that dithers, a quarter of the pixels' bytes.
+    template <typename Word>
+    void convertDitheredBytes(const Word *row, int cols, unsigned char *out, fserr_state *fs);
+    struct RawPixel {
+        unsigned char r, g, b;
+    };
+    static_assert(sizeof(RawPixel) == 3, "a raw pixel is its three bytes");
+
     // Converts `pixels` pixels of raw bytes (`channels` samples a pixel: 3,
     // or 1 for grey), undithered, straight into the raw bytes of their
     // colours (3 a pixel): what convert and the writer make of them. False,
@@ -134,8 +144,10 @@ private:
     };
     bool errorsInBounds(const fserr_state *fs, int cols) const;
     bool ditherScratch(int cols);
-    template <typename Word, bool LeftToRight, typename Choose>
-    void ditherRow(const Word *row, int cols, pixel *out, fserr_state *fs, const DitherKeys &tables, Choose choose);
+    template <typename Word, typename Out>
+    void convertDitheredInto(const Word *row, int cols, Out *out, fserr_state *fs);
+    template <typename Word, bool LeftToRight, typename Out, typename Choose>
+    void ditherRow(const Word *row, int cols, Out *out, fserr_state *fs, const DitherKeys &tables, Choose choose);
     std::unique_ptr<DitherKeys> makeDitherKeys(const std::vector<std::uint32_t> &spread) const;
     bool makeSpread();
     void *allocateTable(std::size_t bytes, std::size_t *mapped) const;
@@ -172,6 +184,7 @@ private:
     std::unique_ptr<DitherKeys> ditherKeys_;
     std::unique_ptr<DitherKeys> cellKeys_;
     std::vector<std::int32_t> diffs_;  // a dithered row's differences, by channel
+    std::vector<pixel> rowScratch_;    // a row of pixels on the way to bytes
     std::vector<std::int32_t> raisedScale_;  // (scale_[v] + kKeyMargin) * kFserrScale
     std::ptrdiff_t shareAhead_ = kShareAhead;
     // Memo of 2^kMemoBits colours otherwise.

@@ -313,14 +313,15 @@ void makeBytes(Slot *slot, std::size_t pixels) {
     slot->bytesMade = true;
 }
 
-// Converts the band into the slot (number slotIndex), and makes its bytes
-// when written raw and withBytes.
+// Converts the band into the slot (number slotIndex), straight into its
+// bytes when written raw and the converter can; else makes them from the
+// pixels here when withBytes, or leaves that to the writer.
 const char *convertBand(const BandConverter &convert, unsigned worker, int firstRow, int count, int cols,
                         bool withBytes, Slot *slot, std::size_t slotIndex) {
-    BandOut out{slot->out.get(), withBytes && !slot->bytes.empty() ? slot->bytes.data() : nullptr, false, slotIndex};
+    BandOut out{slot->out.get(), slot->bytes.empty() ? nullptr : slot->bytes.data(), false, slotIndex};
     const char *message = convert(worker, firstRow, count, out);
     slot->bytesMade = out.bytesMade;
-    if (out.bytes != nullptr && !out.bytesMade)
+    if (withBytes && out.bytes != nullptr && !out.bytesMade)
         makeBytes(slot, static_cast<std::size_t>(count) * static_cast<std::size_t>(cols));
     return message;
 }

@@ -479,6 +479,14 @@ void TwoPassInput::convertBand(FastConverter &converter, int count, BandOut &out
         band.words.resize(pixels);
         packBytes(band.data, pixels, channels_, band.words.data());
     }
+    if (fs != nullptr && out.bytes != nullptr) {
+        for (int r = 0; r < count; ++r) {
+            const std::size_t first = static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_);
+            converter.convertDitheredBytes(band.words.data() + first, cols_, out.bytes + 3 * first, fs);
+        }
+        out.bytesMade = true;
+        return;
+    }
     for (int r = 0; r < count; ++r)
         converter.convert(band.words.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_), cols_,
                           out.pixels + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_), fs);
