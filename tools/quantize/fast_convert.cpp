@@ -56,6 +56,20 @@ inline void put(FastConverter::RawPixel &p, sample r, sample g, sample b) {
                                 static_cast<unsigned char>(b)};
 }
 
+// The colour number + 1 in a direct table entry, searched and stored when
+// 0. The table may be shared by the converters of several threads: each
+// entry is 0 or its one right value, read and written whole (relaxed
+// atomic accesses, plain moves on the machines that matter).
+template <typename Search>
+inline std::uint16_t directSlot(std::uint16_t *entry, Search search) {
+    std::uint16_t slot = __atomic_load_n(entry, __ATOMIC_RELAXED);
+    if (slot == 0) {
+        slot = static_cast<std::uint16_t>(search() + 1);
+        __atomic_store_n(entry, slot, __ATOMIC_RELAXED);
+    }
+    return slot;
+}
+
 // A colour of the dithering table found by the search (never 0).
 constexpr std::uint32_t kKnownColor = std::uint32_t{1} << 24;
 
@@ -110,6 +124,19 @@ void FastConverter::prepare(bool dithered) {
         makeDitherTable();
     if (directWanted_ && !(dithered && (useCells_ || ditherTable_ != nullptr)))
         makeDirectTable();
+}
+
+void FastConverter::prepareSharing(FastConverter &first) {
+    if (first.direct_ == nullptr || !directWanted_ || direct_ != nullptr) {
+        prepare(false);
+        return;
+    }
+    directWanted_ = false;
+    spread_ = first.spread_;
+    byteIndex_ = first.byteIndex_;
+    colorWords_ = first.colorWords_;
+    direct_ = first.direct_;
+    directShared_ = true;
 }
 
 const char *FastConverter::takeMessage() {
@@ -236,10 +263,9 @@ bool FastConverter::convertBytes(const unsigned char *in, int channels, std::siz
     const std::uint32_t *words = colorWords_.data();
     std::uint16_t *direct = direct_;
     const auto one = [&](unsigned r, unsigned g, unsigned b) {
-        std::uint16_t &slot = direct[red[r] | green[g] | blue[b]];
-        if (slot == 0)
-            slot = static_cast<std::uint16_t>(index_.nearestDistinct(scale[r], scale[g], scale[b]) + 1);
-        return words[slot - 1u];
+        return words[directSlot(&direct[red[r] | green[g] | blue[b]],
+                                [&] { return index_.nearestDistinct(scale[r], scale[g], scale[b]); }) -
+                     1u];
     };
     // Each colour's three bytes written as one word, whose fourth byte the
     // next pixel overwrites: all but the last pixel.
@@ -260,6 +286,8 @@ bool FastConverter::convertBytes(const unsigned char *in, int channels, std::siz
 void FastConverter::expectPixels(std::uint64_t pixels) { expectedPixels_ = pixels; }
 
 FastConverter::~FastConverter() {
+    if (directShared_)
+        direct_ = nullptr;  // the first converter's
     if (directMapped_ != 0)
         munmap(direct_, directMapped_);
     else
@@ -272,12 +300,10 @@ FastConverter::~FastConverter() {
 
 // The distinct colour number nearest to (r, g, b), through the cache.
 inline std::uint32_t FastConverter::lookup(sample r, sample g, sample b) {
-    if (direct_ != nullptr) {
-        std::uint16_t &slot = direct_[(spread_[r] << 2) | (spread_[g] << 1) | spread_[b]];
-        if (slot == 0)
-            slot = static_cast<std::uint16_t>(index_.nearestDistinct(r, g, b) + 1);
-        return slot - 1u;
-    }
+    if (direct_ != nullptr)
+        return directSlot(&direct_[(spread_[r] << 2) | (spread_[g] << 1) | spread_[b]],
+                          [&] { return index_.nearestDistinct(r, g, b); }) -
+               1u;
     if (!memo_)
         return index_.nearestDistinct(r, g, b);
     const std::uint64_t key = ((std::uint64_t{r} << 32) | (std::uint64_t{g} << 16) | b) + 1;
@@ -655,9 +681,8 @@ void FastConverter::convertPlain(const Word *row, int cols, pixel *out) {
         for (int col = 0; col < cols; ++col) {
             const Word w = row[col];
             const sample r = scale[P::red(w)], g = scale[P::green(w)], b = scale[P::blue(w)];
-            std::uint16_t &slot = direct[(spread[r] << 2) | (spread[g] << 1) | spread[b]];
-            if (slot == 0)
-                slot = static_cast<std::uint16_t>(index_.nearestDistinct(r, g, b) + 1);
+            const std::uint16_t slot = directSlot(&direct[(spread[r] << 2) | (spread[g] << 1) | spread[b]],
+                                                  [&] { return index_.nearestDistinct(r, g, b); });
             out[col] = colors_[slot - 1u];
         }
         return;

@@ -96,6 +96,11 @@ public:
     // Makes now what the first row would make (and say) for rows dithered
     // or not, so that converting rows on another thread prints nothing.
     void prepare(bool dithered);
+    // prepare(false) for a converter beside `first` (made from the same
+    // colours and prepared), whose colour table, where it has one, this
+    // one shares: a colour searched by either serves both, and the table
+    // is made and faulted in once. `first` outlives this converter.
+    void prepareSharing(FastConverter &first);
     // Dithering on one thread spends much of its time searching colours met
     // for the first time; another thread can search them all beforehand.
     // makeWarmTable makes this converter (Quiet, from the same colours) a
@@ -165,6 +170,7 @@ private:
     unsigned bits_ = 0;
     bool directWanted_ = false;
     std::uint16_t *direct_ = nullptr;
+    bool directShared_ = false;  // another converter's, not freed here
     std::size_t directMapped_ = 0;  // its bytes when mapped, 0 from calloc
     std::uint64_t expectedPixels_ = 0;
     std::vector<std::uint32_t> spread_;  // sample -> its bits 3 apart

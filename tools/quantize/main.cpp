@@ -153,7 +153,7 @@ int main(int argc, char *argv[]) {
                     others.push_back(std::make_unique<FastConverter>(colormap, newcolors, newmaxval, scale,
                                                                      FastConverter::Quiet{}));
                     others.back()->expectPixels(pixels);
-                    others.back()->prepare(false);
+                    others.back()->prepareSharing(converter);
                 }
             } catch (const std::bad_alloc &) {
                 // Fewer workers: the same image, later.
