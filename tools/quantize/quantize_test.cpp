@@ -10,6 +10,7 @@
 #include <test_support.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -649,6 +650,36 @@ TEST(KeptThreadsDeathTest, JobsJoinedReusedAndRunAfterFork) {
             std::exit(n);
         },
         ::testing::ExitedWithCode(7), "");
+}
+
+// Bands converted in order on one worker (as dithering needs) are each
+// converted after the main thread has prepared them in the slot given, and
+// written in order.
+TEST(KeptThreads, OrderedBandsPreparedBeforeConverted) {
+    const int cols = 64, rows = 40 * bandRowsOf(64) + 3;
+    std::vector<int> preparedIn(kMostBandsInFlight, -1), converted;
+    bool allPrepared = true;
+    ::testing::internal::CaptureStdout();
+    convertAndWriteRows(
+        cols, rows, 255, 2, true,
+        [&](unsigned, int firstRow, int count, BandOut &out) -> const char * {
+            allPrepared = allPrepared && preparedIn[out.slot] == firstRow;
+            converted.push_back(firstRow);
+            for (int i = 0; i < count * cols; ++i)
+                out.pixels[i] = pixel{static_cast<sample>(firstRow + i / cols), 0, 0};
+            return nullptr;
+        },
+        [&](int firstRow, int, std::size_t slot) {
+            if (firstRow == 0)  // a worker that did not wait for it would be at it by now
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            preparedIn[slot] = firstRow;
+        });
+    const std::string written = ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(allPrepared);
+    EXPECT_TRUE(std::is_sorted(converted.begin(), converted.end()));
+    ASSERT_EQ(written.size(), std::size_t(3) * cols * rows);
+    for (int row = 0; row < rows; ++row)
+        ASSERT_EQ(static_cast<unsigned char>(written[std::size_t(3) * cols * row]), row % 256) << row;
 }
 
 // The program's first error rows: random within one step, the first row going right.
