@@ -25,6 +25,9 @@ struct Helper {
     std::atomic<int> state{kIdle};
     std::function<void()> job;
     bool awakeAfter = false;  // whether the next job is expected soon
+    // Whether waiting awake takes no processor another thread needs: one
+    // of the first helpers, fewer than the processors beside the main thread.
+    bool mayStayAwake = false;
     std::mutex mutex;
     std::condition_variable changed;
     bool taken = false;  // by a Task, from the job given to the join; under the pool's lock
@@ -56,11 +59,11 @@ struct Helper {
         }
     }
     void serve() {
-        for (bool awake = true;;) {
+        for (bool awake = mayStayAwake;;) {
             await(kRunning, awake);
             job();
             job = nullptr;
-            awake = awakeAfter;  // read before the next job may be given
+            awake = awakeAfter && mayStayAwake;  // read before the next job may be given
             set(kDone);
         }
     }
@@ -119,6 +122,7 @@ private:
         try {
             helpers_.reserve(helpers_.size() + 1);
             auto h = std::make_unique<Helper>();
+            h->mayStayAwake = helpers_.size() + 1 < std::max(2u, std::thread::hardware_concurrency());
             std::thread(&Helper::serve, h.get()).detach();
             helpers_.push_back(std::move(h));
             return helpers_.back().get();
@@ -155,7 +159,7 @@ Task &Task::operator=(Task &&other) noexcept {
 void Task::join() {
     if (helper_ == nullptr)
         return;
-    helper_->await(Helper::kDone, true);
+    helper_->await(Helper::kDone, helper_->mayStayAwake);
     helper_->state.store(Helper::kIdle, std::memory_order_relaxed);
     Helpers::all().give(helper_);
     helper_ = nullptr;
