@@ -75,21 +75,6 @@ namespace {
 // the process.
 class Helpers {
 public:
-    static Helpers &all() {
-        // Never destroyed, as its threads may outlive main; a child of
-        // fork, which has none of them, starts anew.
-        static const bool made = [] {
-            pthread_atfork(nullptr, nullptr, [] {
-                Helpers *fresh = new Helpers;
-                fresh->before_ = instance();  // kept, never used
-                instance() = fresh;
-            });
-            instance() = new Helpers;
-            return true;
-        }();
-        static_cast<void>(made);
-        return *instance();
-    }
     // A free helper, taken, or a new one; null when none can be made.
     Helper *take() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -112,12 +97,9 @@ public:
         while (helpers_.size() < count && startLocked() != nullptr) {
         }
     }
+    Helpers *before = nullptr;  // the parent's pool, in a child of fork: kept, never used
 
 private:
-    static Helpers *&instance() {
-        static Helpers *current = nullptr;
-        return current;
-    }
     Helper *startLocked() {
         try {
             helpers_.reserve(helpers_.size() + 1);
@@ -132,13 +114,27 @@ private:
     }
     std::mutex mutex_;
     std::vector<std::unique_ptr<Helper>> helpers_;
-    Helpers *before_ = nullptr;  // the parent's, in a child of fork
 };
+
+// The pool, made on first use and never destroyed, as its threads may
+// outlive main. A child of fork, which has none of the threads, starts a
+// pool of its own.
+Helpers &helpers() {
+    static Helpers *current = [] {
+        pthread_atfork(nullptr, nullptr, [] {
+            Helpers *fresh = new Helpers;
+            fresh->before = current;
+            current = fresh;
+        });
+        return new Helpers;
+    }();
+    return *current;
+}
 
 }  // namespace
 
 Task::Task(std::function<void()> job, Then then) {
-    Helper *h = Helpers::all().take();
+    Helper *h = helpers().take();
     if (h == nullptr)
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     h->job = std::move(job);
@@ -161,11 +157,11 @@ void Task::join() {
         return;
     helper_->await(Helper::kDone, helper_->mayStayAwake);
     helper_->state.store(Helper::kIdle, std::memory_order_relaxed);
-    Helpers::all().give(helper_);
+    helpers().give(helper_);
     helper_ = nullptr;
 }
 
-void keepHelpers(unsigned count) { Helpers::all().keep(count); }
+void keepHelpers(unsigned count) { helpers().keep(count); }
 
 namespace {
 
