@@ -3,10 +3,10 @@
 #include <kestrum/common.h>
 
 #include <algorithm>
-#include <type_traits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <new>
 
 #include <sys/mman.h>
