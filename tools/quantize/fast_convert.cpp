@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <type_traits>
 #include <new>
+#include <type_traits>
 
 #include <sys/mman.h>
-
-#include <kestrum/common.h>
 
 #include "packed_image.h"
 
