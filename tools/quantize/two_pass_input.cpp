@@ -14,7 +14,6 @@
 #include <cstring>
 #include <exception>
 #include <new>
-#include <thread>
 
 #include "colormap_rules.h"
 #include "image_checks.h"
