@@ -26,6 +26,7 @@ rows 120 2 > map.ppm
 tail -c +14 map.ppm | od -An -v -tu1 -w3 |
   awk 'BEGIN { print "P3\n600 2\n63" } { print int($1 / 4), int($2 / 4), int($3 / 4) }' > map63.ppm
 tail -c +14 map.ppm | od -An -v -tx1 -w3 | sort -u > map.colours
+cp "$photo" photo.ppm
 
 # Whether an image is the strip's size with only the map's colours.
 mapColoursOnly() {
@@ -40,13 +41,15 @@ runs='undithered|same|quantize|16 strip.ppm
 map|same|quantize|-mapfile map63.ppm strip.ppm
 dithered|map|quantize|-floyd -mapfile map.ppm strip.ppm
 deep|same|quantize|16 strip16.ppm
+threads|same|quantize|16 photo.ppm
 library|same|histcopy|strip16.ppm library.img'
 
-# Runs the program of the run with allocation $1 failing (0: none).
+# Runs the program of the run with allocation $1 failing (0: none), on two
+# threads whatever the machine, so that the whole photograph is shared out.
 runOnce() {
   program=$quantize
   [ "$prog" = quantize ] || program=$histcopy
-  KESTRUM_FAIL_ALLOC=$1 KESTRUM_ALLOC_COUNT=count LD_PRELOAD=$shim "$program" $args < /dev/null > "$name.out" 2> err
+  QUANTIZE_THREADS=2 KESTRUM_FAIL_ALLOC=$1 KESTRUM_ALLOC_COUNT=count LD_PRELOAD=$shim "$program" $args < /dev/null > "$name.out" 2> err
 }
 
 while IFS='|' read -r name kind prog args; do

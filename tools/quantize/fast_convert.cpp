@@ -129,10 +129,13 @@ void FastConverter::prepareSharing(FastConverter &first) {
         prepare(false);
         return;
     }
+    // Copied whole before any is taken, so that running out of memory half
+    // way leaves this converter as it was.
+    std::vector<std::uint32_t> spread = first.spread_, byteIndex = first.byteIndex_, colorWords = first.colorWords_;
     directWanted_ = false;
-    spread_ = first.spread_;
-    byteIndex_ = first.byteIndex_;
-    colorWords_ = first.colorWords_;
+    spread_.swap(spread);
+    byteIndex_.swap(byteIndex);
+    colorWords_.swap(colorWords);
     direct_ = first.direct_;
     directShared_ = true;
 }

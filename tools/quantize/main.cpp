@@ -149,11 +149,14 @@ int main(int argc, char *argv[]) {
         unsigned workers = threads;
         if (!dither && inParallel(cols, rows, threads)) {
             try {
+                // Only converters made whole join the workers.
+                others.reserve(threads - 1);
                 while (others.size() + 1 < threads) {
-                    others.push_back(std::make_unique<FastConverter>(colormap, newcolors, newmaxval, scale,
-                                                                     FastConverter::Quiet{}));
-                    others.back()->expectPixels(pixels);
-                    others.back()->prepareSharing(converter);
+                    auto other = std::make_unique<FastConverter>(colormap, newcolors, newmaxval, scale,
+                                                                 FastConverter::Quiet{});
+                    other->expectPixels(pixels);
+                    other->prepareSharing(converter);
+                    others.push_back(std::move(other));
                 }
             } catch (const std::bad_alloc &) {
                 // Fewer workers: the same image, later.

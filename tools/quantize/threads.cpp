@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <pthread.h>
 #include <system_error>
 #include <thread>
@@ -117,24 +118,26 @@ private:
 };
 
 // The pool, made on first use and never destroyed, as its threads may
-// outlive main. A child of fork, which has none of the threads, starts a
-// pool of its own.
-Helpers &helpers() {
+// outlive main; null without the memory for it (then every job runs on the
+// thread that gives it). A child of fork, which has none of the threads,
+// starts a pool of its own.
+Helpers *helpers() {
     static Helpers *current = [] {
         pthread_atfork(nullptr, nullptr, [] {
-            Helpers *fresh = new Helpers;
-            fresh->before = current;
+            Helpers *fresh = new (std::nothrow) Helpers;
+            if (fresh != nullptr)
+                fresh->before = current;
             current = fresh;
         });
-        return new Helpers;
+        return new (std::nothrow) Helpers;
     }();
-    return *current;
+    return current;
 }
 
 }  // namespace
 
 Task::Task(std::function<void()> job, Then then) {
-    Helper *h = helpers().take();
+    Helper *h = helpers() != nullptr ? helpers()->take() : nullptr;
     if (h == nullptr)
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     h->job = std::move(job);
@@ -157,11 +160,14 @@ void Task::join() {
         return;
     helper_->await(Helper::kDone, helper_->mayStayAwake);
     helper_->state.store(Helper::kIdle, std::memory_order_relaxed);
-    helpers().give(helper_);
+    helpers()->give(helper_);
     helper_ = nullptr;
 }
 
-void keepHelpers(unsigned count) { helpers().keep(count); }
+void keepHelpers(unsigned count) {
+    if (helpers() != nullptr)
+        helpers()->keep(count);
+}
 
 namespace {
 
