@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <functional>
 #include <random>
 
@@ -201,6 +202,9 @@ TEST(FormatsDeath, Messages) {
         {[] { readCapped("P6\n60000 60000\n255\n" + std::string(21, 'x')); }, "EOF / read error reading a one-byte sample"},
         {reads("P6 2147483641 1 255\n"), "ASCII decimal integer in file is too large to be processed.  "},
         {reads("P3 1 1 255 # a comment that never ends"), eof},
+        // The most rows whose index of rows + 1 pointers still has a 32-bit size, refused from the header.
+        {reads("P6 1 " + std::to_string(UINT32_MAX / sizeof(void *)) + " 255\n"),
+         "out of memory allocating row index (" + std::to_string(UINT32_MAX / sizeof(void *)) + " rows) for an array"},
         {[] { pm_readmagicnumber(in("P")); },
          "Error reading magic number from Kestrum image stream.  Most often, this means your input file is empty."},
         {[] { unsigned char row[2]; pbm_readpbmrow_packed(in("\xff"), row, 10, RPBM_FORMAT); },
