@@ -55,10 +55,8 @@ int main(int argc, char *argv[]) {
     // quantize does.
     fserr_state fs{};
     const bool dither = cmdline.floyd && cols > 0 && rows > 0;
-    if (dither && cmdline.seeded)
-        initFserrSeeded(&fs, cols, cmdline.seed);
-    else if (dither)
-        initFserr(&fs, cols);
+    if (dither)
+        initFserrAsAsked(&fs, cols, cmdline.seeded, cmdline.seed);
     for (int row = 0; row < rows; ++row) {
         convertRow(pixels[row], cols, newmaxval, colormap, newcolors, cmdline.floyd, &fs);
         ppm_writeppmrow(stdout, pixels[row], cols, newmaxval, 0);

@@ -53,6 +53,13 @@ void initFserrSeeded(fserr_state *fs, int cols, std::uint32_t seed) {
     makeFserr(fs, cols, [&generator] { return generator.startingError(); });
 }
 
+void initFserrAsAsked(fserr_state *fs, int cols, bool seeded, std::uint32_t seed) {
+    if (seeded)
+        initFserrSeeded(fs, cols, seed);
+    else
+        initFserr(fs, cols);
+}
+
 void floydInitRow(fserr_state *fs, int cols) {
     const int slots = cols + 2;
     std::fill(fs->next_red_err, fs->next_red_err + slots, 0);

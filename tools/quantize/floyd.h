@@ -42,6 +42,10 @@ void initFserr(fserr_state *fs, int cols);
 // red, green and blue of each slot in turn: the same on every platform.
 void initFserrSeeded(fserr_state *fs, int cols, std::uint32_t seed);
 
+// The starting errors a command line asks for: from its seed when it gave
+// one, else as initFserr.
+void initFserrAsAsked(fserr_state *fs, int cols, bool seeded, std::uint32_t seed);
+
 // A small generator of the program's own (SplitMix64), so that a seeded
 // dithering does not depend on the C library's rand.
 class DitherSeedGenerator {

@@ -128,10 +128,8 @@ int main(int argc, char *argv[]) {
     const bool anyPixels = cols > 0 && rows > 0;
     fserr_state fs{};
     const bool dither = cmdline.floyd && anyPixels;
-    if (dither && cmdline.seeded)
-        initFserrSeeded(&fs, cols, cmdline.seed);
-    else if (dither)
-        initFserr(&fs, cols);
+    if (dither)
+        initFserrAsAsked(&fs, cols, cmdline.seeded, cmdline.seed);
     reportingOutOfMemory("allocating the nearest-colour search", [&] {
         const std::uint64_t pixels = static_cast<std::uint64_t>(cols) * static_cast<std::uint64_t>(rows);
         FastConverter converter(colormap, newcolors, newmaxval, scale);
