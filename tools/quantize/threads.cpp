@@ -137,7 +137,8 @@ Helpers *helpers() {
 }  // namespace
 
 Task::Task(std::function<void()> job, Then then) {
-    Helper *h = helpers() != nullptr ? helpers()->take() : nullptr;
+    Helpers *pool = helpers();
+    Helper *h = pool != nullptr ? pool->take() : nullptr;
     if (h == nullptr)
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     h->job = std::move(job);
@@ -165,8 +166,8 @@ void Task::join() {
 }
 
 void keepHelpers(unsigned count) {
-    if (helpers() != nullptr)
-        helpers()->keep(count);
+    if (Helpers *pool = helpers())
+        pool->keep(count);
 }
 
 namespace {
